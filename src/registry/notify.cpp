@@ -1,0 +1,7 @@
+// Registry change watcher (not built yet: the thread does nothing).
+#include "corvane.h"
+
+DWORD WINAPI ChangeNotify(LPVOID)
+{
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "corvane.h"
+
+void FillDriveList(void) {}

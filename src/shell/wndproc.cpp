@@ -1,0 +1,86 @@
+// The main window procedure: one line a message, commands dispatched by id,
+// and the closing protocol that defers quitting while minimized.
+#include "corvane.h"
+
+UINT_PTR uTimer = 0;
+
+// Ids not listed (IDC_VIEW notifications from the text list among them) are ignored.
+void DispatchCommand(HWND hWnd, WORD wId)
+{
+    switch (wId) {
+    case IDM_EXIT: PostMessageA(hWnd, WM_CLOSE, 0, 0); break;
+    case IDM_TILE: TileWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
+    case IDM_ABOUT: DialogBoxParamA(hInst, "AboutBox", hWnd, About, 0); break;
+    case IDM_CASCADE: CascadeWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
+    case IDM_KEYBOARD: ShowKeyboardType(); break;
+    case IDM_PRIVATEPROFILE: ListProfileSections(); break;
+    case IDM_PROFILESECTION: ListPortsSection(); break;
+    case IDM_COMPUTERNAME: ShowComputerName(); break;
+    case IDM_DISKFREE:
+    case IDC_DISKFREE: FillDriveList(); break;
+    case IDM_ENVIRONMENT:
+    case IDC_GENERALPC: FillEnvironmentList(); break;
+    case IDM_DEFLANGUAGE: ListDefaultLanguage(); break;
+    case IDM_SYSINFO: ListSystemInfo(); break;
+    case IDM_REGEDIT:
+    case IDM_RESET:
+        FillTreeView();
+        ResumeThread(hNotify); // starts the watcher once; later resumes do nothing
+        break;
+    case IDM_WINDIR: ShowDirectories(); break;
+    case IDM_WINVERSION: ShowVersion(); break;
+    default: break;
+    }
+}
+
+void QuitSequence(HCURSOR *phCurCursor)
+{
+    if (*phCurCursor) {
+        DestroyCursor(*phCurCursor);
+        *phCurCursor = NULL;
+    }
+    PostQuitMessage(0);
+}
+
+// WM_CLOSE: while minimized nobody sees a prompt, so flash the taskbar
+// button instead and ask once the window is restored.
+void RequestClose(HWND hWnd, HCURSOR *phCurCursor)
+{
+    if (IsIconic(hWnd)) {
+        uTimer = SetTimer(hWnd, 1, 500, NULL);
+        return;
+    }
+    if (MessageBoxA(hWnd, "Do you want to quit?", lpszAppName, MB_YESNO | MB_ICONQUESTION) ==
+        IDNO)
+        return;
+    QuitSequence(phCurCursor);
+}
+
+// WM_SIZE: the first size change after a deferred close is the restore.
+void ResumeClose(HWND hWnd)
+{
+    if (uTimer == 0)
+        return;
+    KillTimer(hWnd, uTimer);
+    uTimer = 0;
+    FlashWindow(hWnd, FALSE);
+    PostMessageA(hWnd, WM_CLOSE, 0, 0);
+}
+
+LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    static HCURSOR hCurCursor = NULL;
+
+    switch (uMsg) {
+    case WM_CREATE: CreateViews(hWnd); return 0;
+    case WM_DESTROY: QuitSequence(&hCurCursor); return 0;
+    case WM_SIZE: ResumeClose(hWnd); return 0;
+    case WM_CLOSE: RequestClose(hWnd, &hCurCursor); return 0;
+    case WM_SETCURSOR: return SetCustomCursor(hWnd, &hCurCursor);
+    case WM_KEYDOWN: return 0; // key presses are consumed
+    case WM_COMMAND: DispatchCommand(hWnd, LOWORD(wParam)); return 0;
+    case WM_TIMER: FlashWindow(hWnd, TRUE); return 0;
+    case WM_REFILLTREE: FillTreeView(); return 0;
+    default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    }
+}

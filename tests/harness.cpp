@@ -1,0 +1,262 @@
+#include "harness.h"
+
+#include <mutex>
+
+namespace {
+
+HANDLE hAppThread = NULL;
+DWORD dwAppThreadId = 0;
+HWND hAppWnd = NULL;
+int nAppShow = SW_SHOWNORMAL;
+volatile LONG nAppExit = -1;
+HHOOK hCbtHook = NULL;
+
+std::mutex boxLock;
+std::vector<BoxSeen> boxes;
+volatile LONG nBoxAnswer = 0;
+
+BOOL CALLBACK FindIconChild(HWND hChild, LPARAM lParam)
+{
+    char szClass[32];
+    GetClassNameA(hChild, szClass, sizeof(szClass));
+    if (lstrcmpiA(szClass, "Static") == 0 &&
+        (GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        *(HICON *)lParam = (HICON)SendMessageA(hChild, STM_GETICON, 0, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string TextOf(HWND hWnd)
+{
+    char szText[2048] = "";
+    if (hWnd)
+        GetWindowTextA(hWnd, szText, sizeof(szText));
+    return szText;
+}
+
+LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HCBT_ACTIVATE) {
+        HWND hWnd = (HWND)wParam;
+        char szClass[32];
+        GetClassNameA(hWnd, szClass, sizeof(szClass));
+        if (lstrcmpA(szClass, "#32770") == 0) {
+            BoxSeen box;
+            box.hWnd = hWnd;
+            box.hOwner = GetWindow(hWnd, GW_OWNER);
+            box.caption = TextOf(hWnd);
+            box.text = TextOf(GetDlgItem(hWnd, 0xFFFF));
+            box.bYes = GetDlgItem(hWnd, IDYES) != NULL;
+            box.bNo = GetDlgItem(hWnd, IDNO) != NULL;
+            box.bOk = GetDlgItem(hWnd, IDOK) != NULL;
+            box.bCancel = GetDlgItem(hWnd, IDCANCEL) != NULL;
+            EnumChildWindows(hWnd, FindIconChild, (LPARAM)&box.hIcon);
+            {
+                std::lock_guard<std::mutex> guard(boxLock);
+                boxes.push_back(box);
+            }
+            if (nBoxAnswer)
+                PressButton(hWnd, nBoxAnswer);
+        }
+    }
+    return CallNextHookEx(hCbtHook, nCode, wParam, lParam);
+}
+
+DWORD WINAPI AppThread(LPVOID)
+{
+    hCbtHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
+    int nExit = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", nAppShow);
+    InterlockedExchange(&nAppExit, nExit);
+    // The program leaves its window to the process's end; a test run goes on,
+    // so take it down here, on the thread that owns it.
+    HWND hWnd = FindWindowA(lpszAppName, NULL);
+    if (hWnd && GetWindowThreadProcessId(hWnd, NULL) == GetCurrentThreadId())
+        DestroyWindow(hWnd);
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    }
+    UnregisterClassA(lpszAppName, GetModuleHandleA(NULL));
+    UnhookWindowsHookEx(hCbtHook);
+    hCbtHook = NULL;
+    return 0;
+}
+
+} // namespace
+
+HWND StartApp(int nCmdShow)
+{
+    StopApp();
+    ClearBoxes();
+    SetBoxAnswer(0);
+    nAppShow = nCmdShow;
+    InterlockedExchange(&nAppExit, -1);
+    hAppThread = CreateThread(NULL, 0, AppThread, NULL, 0, &dwAppThreadId);
+    for (int i = 0; i < 1000 && !hAppWnd; i++) {
+        HWND hWnd = FindWindowA(lpszAppName, NULL);
+        if (hWnd && GetDlgItem(hWnd, IDC_GENERALPC))
+            hAppWnd = hWnd;
+        else
+            Sleep(5);
+    }
+    if (hAppWnd)
+        Pump();
+    return hAppWnd;
+}
+
+bool WaitForExit(DWORD ms, int *pnExit)
+{
+    if (!hAppThread || WaitForSingleObject(hAppThread, ms) != WAIT_OBJECT_0)
+        return false;
+    if (pnExit)
+        *pnExit = (int)nAppExit;
+    return true;
+}
+
+void StopApp()
+{
+    if (hNotify) {
+        // The watcher never ends by itself; a fresh app needs a fresh one.
+        TerminateThread(hNotify, 0);
+        WaitForSingleObject(hNotify, 5000);
+        CloseHandle(hNotify);
+        hNotify = NULL;
+    }
+    if (hAppThread) {
+        SetBoxAnswer(IDCANCEL);
+        // Close any box still open, then end the loop.
+        for (const BoxSeen &box : BoxesSeen())
+            if (IsWindow(box.hWnd))
+                PostMessageA(box.hWnd, WM_COMMAND, IDCANCEL, 0);
+        if (WaitForSingleObject(hAppThread, 0) != WAIT_OBJECT_0) {
+            PostThreadMessageA(dwAppThreadId, WM_QUIT, 0, 0);
+            WaitForSingleObject(hAppThread, 10000);
+        }
+        CloseHandle(hAppThread);
+        hAppThread = NULL;
+    }
+    hAppWnd = NULL;
+    dwAppThreadId = 0;
+    hListd = hList3 = hListt = hTree = NULL;
+    hInst = NULL;
+    uTimer = 0;
+}
+
+HWND AppWindow()
+{
+    return hAppWnd;
+}
+
+DWORD AppThreadId()
+{
+    return dwAppThreadId;
+}
+
+void SendCommand(WORD wId)
+{
+    SendMessageA(hAppWnd, WM_COMMAND, MAKEWPARAM(wId, 0), 0);
+}
+
+void PostCommand(WORD wId)
+{
+    PostMessageA(hAppWnd, WM_COMMAND, MAKEWPARAM(wId, 0), 0);
+}
+
+void SetBoxAnswer(int nButtonId)
+{
+    InterlockedExchange(&nBoxAnswer, nButtonId);
+}
+
+std::vector<BoxSeen> BoxesSeen()
+{
+    std::lock_guard<std::mutex> guard(boxLock);
+    return boxes;
+}
+
+void ClearBoxes()
+{
+    std::lock_guard<std::mutex> guard(boxLock);
+    boxes.clear();
+}
+
+bool WaitForBoxes(size_t n, DWORD ms)
+{
+    DWORD dwStart = GetTickCount();
+    while (BoxesSeen().size() < n) {
+        if (GetTickCount() - dwStart > ms)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+void PressButton(HWND hBox, int nButtonId)
+{
+    HWND hButton = GetDlgItem(hBox, nButtonId);
+    if (hButton)
+        PostMessageA(hButton, BM_CLICK, 0, 0);
+    else // Esc on a box with no Cancel button
+        PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(nButtonId, BN_CLICKED), 0);
+}
+
+void Pump(DWORD ms)
+{
+    if (ms)
+        Sleep(ms);
+    DWORD_PTR dwResult;
+    // A sent message is handled only after everything posted before it.
+    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &dwResult);
+    PostMessageA(hAppWnd, WM_NULL, 0, 0);
+    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &dwResult);
+}
+
+void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement)
+{
+    // Found by name through the import name table, so patching twice or
+    // putting the original back works the same way.
+    BYTE *pBase = (BYTE *)GetModuleHandleA(NULL);
+    IMAGE_NT_HEADERS *pNt = (IMAGE_NT_HEADERS *)(pBase + ((IMAGE_DOS_HEADER *)pBase)->e_lfanew);
+    IMAGE_DATA_DIRECTORY dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR *pDesc = (IMAGE_IMPORT_DESCRIPTOR *)(pBase + dir.VirtualAddress);
+         pDesc->Name; pDesc++) {
+        if (lstrcmpiA((const char *)(pBase + pDesc->Name), lpszDll) != 0)
+            continue;
+        IMAGE_THUNK_DATA *pName = (IMAGE_THUNK_DATA *)(pBase + pDesc->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *pSlot = (IMAGE_THUNK_DATA *)(pBase + pDesc->FirstThunk);
+        for (; pName->u1.AddressOfData; pName++, pSlot++) {
+            if (IMAGE_SNAP_BY_ORDINAL(pName->u1.Ordinal))
+                continue;
+            IMAGE_IMPORT_BY_NAME *pByName =
+                (IMAGE_IMPORT_BY_NAME *)(pBase + pName->u1.AddressOfData);
+            if (lstrcmpA((const char *)pByName->Name, lpszFunc) != 0)
+                continue;
+            void **ppSlot = (void **)&pSlot->u1.Function;
+            void *pOld = *ppSlot;
+            DWORD dwProtect;
+            VirtualProtect(ppSlot, sizeof(void *), PAGE_READWRITE, &dwProtect);
+            *ppSlot = pReplacement;
+            VirtualProtect(ppSlot, sizeof(void *), dwProtect, &dwProtect);
+            FlushInstructionCache(GetCurrentProcess(), ppSlot, sizeof(void *));
+            return pOld;
+        }
+    }
+    return NULL;
+}
+
+void DeleteTree(HKEY hRoot, const char *lpszPath)
+{
+    HKEY hKey;
+    if (RegOpenKeyExA(hRoot, lpszPath, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
+        return;
+    char szName[256];
+    for (;;) {
+        DWORD dwLen = sizeof(szName);
+        if (RegEnumKeyExA(hKey, 0, szName, &dwLen, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        char szChild[1024];
+        snprintf(szChild, sizeof(szChild), "%s\\%s", lpszPath, szName);
+        DeleteTree(hRoot, szChild);
+    }
+    RegCloseKey(hKey);
+    RegDeleteKeyA(hRoot, lpszPath);
+}
