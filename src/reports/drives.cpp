@@ -11,6 +11,7 @@ void FillDriveList(void) {
     char szFileSysName[128];
     DWORD dwLogicalDrives = GetLogicalDrives();
 
+    SendMessageA(hListd, WM_SETREDRAW, FALSE, 0); // one repaint at the end
     SendMessageA(hListd, LVM_DELETEALLITEMS, 0, 0);
     ZeroMemory(&item, sizeof(item));
     item.mask = LVIF_TEXT;
@@ -70,4 +71,6 @@ void FillDriveList(void) {
         nRow++;
     }
     SetErrorMode(uOldErrorMode);
+    SendMessageA(hListd, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hListd, NULL, TRUE);
 }

@@ -4,15 +4,16 @@
 
 #include <cstring>
 
-void FillEnvironmentList(void) {
+// Inserts every entry of the environment at the top of the table, so the
+// table shows the block reversed. Adds nothing if no block can be had.
+static void InsertEnvironmentRows(void) {
     LVITEMA item;
-    int nRow = 0; // every entry goes on top, so the table shows the block reversed
+    int nRow = 0; // never advanced
 
-    SendMessageA(hList3, LVM_DELETEALLITEMS, 0, 0);
     char *lpEnv = GetEnvironmentStringsA();
     if (!lpEnv)
         return;
-    // Walk a private copy: the live block is never read twice or written.
+    // Walk a private copy, never the live block.
     size_t cbEnv = MultiStringSize(lpEnv);
     char *lpCopy = (char *)HeapAlloc(GetProcessHeap(), 0, cbEnv);
     if (lpCopy)
@@ -34,4 +35,13 @@ void FillEnvironmentList(void) {
         SendMessageA(hList3, LVM_SETITEMA, 0, (LPARAM)&item);
     }
     HeapFree(GetProcessHeap(), 0, lpCopy);
+}
+
+void FillEnvironmentList(void) {
+    // Each insert at the top would repaint the whole table; paint once at the end.
+    SendMessageA(hList3, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(hList3, LVM_DELETEALLITEMS, 0, 0);
+    InsertEnvironmentRows();
+    SendMessageA(hList3, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hList3, NULL, TRUE);
 }
