@@ -15,6 +15,10 @@ mkdir -p "$prefix"
 boot='/usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 &&
       /usr/lib/wine/wine64 reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d null /f \
           </dev/null >/dev/null 2>&1 &&
+      /usr/lib/wine/wine64 reg add "HKLM\\Software\\Wine\\Drives" /v e: /d cdrom /f \
+          </dev/null >/dev/null 2>&1 &&
+      /usr/lib/wine/wine64 reg add "HKLM\\Software\\Wine\\Drives" /v n: /d network /f \
+          </dev/null >/dev/null 2>&1 &&
       /usr/lib/wine/wineserver -w'
 
 # With 32-bit Wine installed, prefix creation would also run a 32-bit step
@@ -24,5 +28,14 @@ if [ -e /usr/lib/wine/wine ] && [ "$(id -u)" = 0 ] && command -v unshare >/dev/n
 else
     sh -c "$boot"
 fi
+
+# Test drives for the drive table: d: a plain folder with a label, e: a
+# CD-ROM and n: a network drive (types from HKLM\Software\Wine\Drives).
+# Wine reads drives when its server starts, and none runs yet.
+for d in d e n; do
+    mkdir -p "$prefix/drives/$d"
+    ln -sfn "../drives/$d" "$prefix/dosdevices/$d:"
+done
+printf 'CORVDATA\n' >"$prefix/drives/d/.windows-label"
 
 touch "$prefix/.corvane-ready"

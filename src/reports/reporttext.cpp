@@ -1,0 +1,150 @@
+#include "reporttext.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+std::vector<std::string> SplitMultiString(const char *lpBlock, size_t cbBlock) {
+    std::vector<std::string> strings;
+    size_t nPos = 0;
+    while (lpBlock && nPos < cbBlock && lpBlock[nPos]) {
+        const char *lpEnd = (const char *)memchr(lpBlock + nPos, 0, cbBlock - nPos);
+        size_t nLen = lpEnd ? (size_t)(lpEnd - (lpBlock + nPos)) : cbBlock - nPos;
+        strings.emplace_back(lpBlock + nPos, nLen);
+        nPos += nLen + 1;
+    }
+    return strings;
+}
+
+size_t MultiStringSize(const char *lpBlock) {
+    size_t nPos = 0;
+    while (lpBlock[nPos])
+        nPos += strlen(lpBlock + nPos) + 1;
+    return nPos + 1;
+}
+
+EnvEntry SplitEnvironmentEntry(const std::string &entry) {
+    size_t nSep = entry.empty() ? std::string::npos : entry.find('=', 1);
+    if (nSep == std::string::npos)
+        return {entry, std::string()};
+    return {entry.substr(0, nSep), entry.substr(nSep + 1)};
+}
+
+std::string ComputerNameArgument(const std::string &commandLine) {
+    size_t nStart = commandLine.find("/c");
+    if (nStart == std::string::npos)
+        return std::string();
+    nStart = commandLine.find_first_not_of("/c", nStart);
+    if (nStart == std::string::npos)
+        return std::string();
+    size_t nEnd = commandLine.find_first_of("/c", nStart);
+    return commandLine.substr(nStart, nEnd == std::string::npos ? nEnd : nEnd - nStart);
+}
+
+const char *DriveTypeText(unsigned uType) {
+    switch (uType) {
+    case 1: return "DOES NOT EXIST";
+    case 2: return "FLOPPY";
+    case 3: return "HARD DISK";
+    case 4: return "NETWORK";
+    case 5: return "CD-ROM";
+    case 6: return "RAMDISK";
+    default: return "UNKNOWN DRIVE TYPE";
+    }
+}
+
+const char *KeyboardDescription(int nType) {
+    switch (nType) {
+    case 1: return "IBM PC/XT or compatible (83-key) keyboard.";
+    case 2: return "Olivetti \"ICO\" (102-key) keyboard.";
+    case 3: return "IBM PC/AT (84-key) or similar keyboard.";
+    case 4: return "IBM enhanced (101- or 102-key) keyboard.";
+    case 5: return "Nokia 1050 and similar keyboard.";
+    case 6: return "Nokia 9140 ans similar keyboard.";
+    case 7: return "Japanese keyboard.";
+    default: return "Unknown keyboard type.";
+    }
+}
+
+const char *ArchitectureText(unsigned uArchitecture) {
+    return uArchitecture == 0 ? "Intel" : "Other";
+}
+
+const char *ProcessorText(unsigned uLevel) {
+    switch (uLevel) {
+    case 3: return "386";
+    case 4: return "486";
+    default: return "PENTIUM";
+    }
+}
+
+const char *LongNamesText(uint32_t dwMaxNameLength) {
+    return dwMaxNameLength == 255 ? "TRUE" : "FALSE";
+}
+
+// snprintf that reports whether the whole text fitted.
+static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
+    if (!buf || cb == 0)
+        return false;
+    va_list args;
+    va_start(args, lpszFormat);
+    int nLen = vsnprintf(buf, cb, lpszFormat, args);
+    va_end(args);
+    if (nLen < 0) {
+        buf[0] = '\0';
+        return false;
+    }
+    return (size_t)nLen < cb;
+}
+
+static const char *Text(const char *lpsz) {
+    return lpsz ? lpsz : "";
+}
+
+bool FormatLanguageLine(char *buf, size_t cb, LangLine line, uint32_t id, const char *lpszName,
+                        const char *lpszNative) {
+    static const char *lpszLabels[] = {"System Language", "System Locale", "User Language",
+                                       "User Default Locale"};
+    const char *lpszLabel = (unsigned)line < 4 ? lpszLabels[line] : "";
+    return Format(buf, cb, "%s: %" PRIX32 " is %s or %s (native) ", lpszLabel, id, Text(lpszName),
+                  Text(lpszNative));
+}
+
+bool FormatArchitectureLine(char *buf, size_t cb, unsigned uArchitecture, uint64_t qwMinAddress,
+                            uint64_t qwMaxAddress) {
+    return Format(buf, cb, "Architecture: %s, Addr Range %" PRIX64 "-%" PRIX64,
+                  ArchitectureText(uArchitecture), qwMinAddress, qwMaxAddress);
+}
+
+bool FormatPageSizeLine(char *buf, size_t cb, uint32_t dwPageSize, uint32_t dwAllocation) {
+    return Format(buf, cb, "Page Size: %" PRIX32 ", Allocation: %" PRIX32, dwPageSize,
+                  dwAllocation);
+}
+
+bool FormatProcessorLine(char *buf, size_t cb, unsigned uLevel) {
+    return Format(buf, cb, "Type of Processor: %s", ProcessorText(uLevel));
+}
+
+bool FormatKeyboardText(char *buf, size_t cb, int nType, int nFunctionKeys) {
+    return Format(buf, cb, "%s\nNumber of Function Keys: %d", KeyboardDescription(nType),
+                  nFunctionKeys);
+}
+
+bool FormatDirectoriesText(char *buf, size_t cb, const char *lpszWindows, const char *lpszSystem) {
+    return Format(buf, cb, "Windows Directory: %s\nSystem Directory: %s", Text(lpszWindows),
+                  Text(lpszSystem));
+}
+
+bool FormatVersionCaption(char *buf, size_t cb, uint32_t dwMajor, uint32_t dwMinor) {
+    return Format(buf, cb, "Windows version is %" PRIu32 ".%" PRIu32, dwMajor, dwMinor);
+}
+
+bool FormatVersionText(char *buf, size_t cb, uint32_t dwBuild, uint32_t dwPlatform) {
+    return Format(buf, cb, "Build: %" PRIu32 ", Platform ID: %" PRIu32, dwBuild & 0xFFFF,
+                  dwPlatform);
+}
+
+bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes) {
+    return Format(buf, cb, "%" PRIu64, qwBytes);
+}

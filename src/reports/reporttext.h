@@ -1,0 +1,68 @@
+// The system reports' text logic, apart from any window: splitting
+// environment entries, walking multi-string blocks, reading the "/c" name and
+// formatting every line, caption and box text. Standard C++ only, so it is
+// unit-tested and fuzzed natively.
+#ifndef CORVANE_REPORTTEXT_H
+#define CORVANE_REPORTTEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- Multi-string blocks (profile and environment results) ----
+
+// The strings of a block of cbBlock bytes, up to the empty one that ends it.
+// A string that runs into the end of the block is cut there.
+std::vector<std::string> SplitMultiString(const char *lpBlock, size_t cbBlock);
+// Size in bytes of a block ending with an empty string, both NULs included.
+size_t MultiStringSize(const char *lpBlock);
+
+// ---- Environment entries ----
+
+struct EnvEntry {
+    std::string name;
+    std::string value;
+};
+// Splits name=value at the first "=" from the second character on, so a
+// leading "=" stays in the name. With no such "=", the whole entry is the name.
+EnvEntry SplitEnvironmentEntry(const std::string &entry);
+
+// ---- The "/c" argument ----
+
+// The new computer name after the first "/c" of a whole command line: "/"
+// and lower-case "c" both delimit it. Empty when there is none.
+std::string ComputerNameArgument(const std::string &commandLine);
+
+// ---- Names for codes ----
+
+const char *DriveTypeText(unsigned uType);
+const char *KeyboardDescription(int nType);
+const char *ArchitectureText(unsigned uArchitecture);
+const char *ProcessorText(unsigned uLevel);
+// "TRUE" when the longest file-name component is exactly 255, else "FALSE".
+const char *LongNamesText(uint32_t dwMaxNameLength);
+
+// ---- Lines and box texts ----
+// Each writes a NUL-terminated text into buf (cb bytes, never overrun) and
+// returns false if the text had to be cut to fit.
+
+// Long enough for a language line with two 63-character names (173).
+const size_t LANGLINE_SIZE = 192;
+// Which of the four language lines.
+enum LangLine { LANG_SYSTEM, LOCALE_SYSTEM, LANG_USER, LOCALE_USER };
+bool FormatLanguageLine(char *buf, size_t cb, LangLine line, uint32_t id, const char *lpszName,
+                        const char *lpszNative);
+
+bool FormatArchitectureLine(char *buf, size_t cb, unsigned uArchitecture, uint64_t qwMinAddress,
+                            uint64_t qwMaxAddress);
+bool FormatPageSizeLine(char *buf, size_t cb, uint32_t dwPageSize, uint32_t dwAllocation);
+bool FormatProcessorLine(char *buf, size_t cb, unsigned uLevel);
+
+bool FormatKeyboardText(char *buf, size_t cb, int nType, int nFunctionKeys);
+bool FormatDirectoriesText(char *buf, size_t cb, const char *lpszWindows, const char *lpszSystem);
+bool FormatVersionCaption(char *buf, size_t cb, uint32_t dwMajor, uint32_t dwMinor);
+bool FormatVersionText(char *buf, size_t cb, uint32_t dwBuild, uint32_t dwPlatform);
+bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes);
+
+#endif

@@ -1,0 +1,652 @@
+// The system reports with the real main window: what each command puts in
+// its view or its box, checked against the platform's own answers.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+typedef std::vector<std::vector<std::string>> Rows;
+
+static Rows ListViewRows(HWND hList, int nCols) {
+    Rows rows;
+    int nCount = (int)SendMessageA(hList, LVM_GETITEMCOUNT, 0, 0);
+    for (int nRow = 0; nRow < nCount; nRow++) {
+        std::vector<std::string> row;
+        for (int nCol = 0; nCol < nCols; nCol++) {
+            char szText[1024] = "";
+            LVITEMA item;
+            ZeroMemory(&item, sizeof(item));
+            item.iSubItem = nCol;
+            item.pszText = szText;
+            item.cchTextMax = sizeof(szText);
+            SendMessageA(hList, LVM_GETITEMTEXTA, (WPARAM)nRow, (LPARAM)&item);
+            row.push_back(szText);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+static std::vector<std::string> ListBoxLines(HWND hList) {
+    std::vector<std::string> lines;
+    int nCount = (int)SendMessageA(hList, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < nCount; i++) {
+        char szText[1024] = "";
+        if ((int)SendMessageA(hList, LB_GETTEXTLEN, i, 0) < (int)sizeof(szText))
+            SendMessageA(hList, LB_GETTEXT, i, (LPARAM)szText);
+        lines.push_back(szText);
+    }
+    return lines;
+}
+
+// Every test runs against a fresh main window and undoes its import patches.
+class Reports : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(StartApp(), (HWND)NULL);
+        ClearBoxes();
+        SetBoxAnswer(IDOK);
+    }
+    void TearDown() override {
+        for (auto it = patches.rbegin(); it != patches.rend(); ++it)
+            PatchImport(it->lpszDll, it->lpszFunc, it->pOriginal);
+        patches.clear();
+        StopApp();
+    }
+    // Swaps an import for the rest of the test; returns the original.
+    void *Patch(const char *lpszDll, const char *lpszFunc, void *pFake) {
+        void *pOriginal = PatchImport(lpszDll, lpszFunc, pFake);
+        EXPECT_NE(pOriginal, nullptr) << lpszFunc;
+        if (pOriginal)
+            patches.push_back({lpszDll, lpszFunc, pOriginal});
+        return pOriginal;
+    }
+    void Unpatch() {
+        for (auto it = patches.rbegin(); it != patches.rend(); ++it)
+            PatchImport(it->lpszDll, it->lpszFunc, it->pOriginal);
+        patches.clear();
+    }
+    BoxSeen OnlyBox() {
+        std::vector<BoxSeen> boxes = BoxesSeen();
+        EXPECT_EQ(boxes.size(), 1u);
+        return boxes.empty() ? BoxSeen() : boxes[0];
+    }
+
+  private:
+    struct PatchRecord {
+        const char *lpszDll, *lpszFunc;
+        void *pOriginal;
+    };
+    std::vector<PatchRecord> patches;
+};
+
+// ---- Drive table ----
+
+static const char *TypeText(UINT uType) {
+    static const char *lpszTypes[] = {"UNKNOWN DRIVE TYPE",
+                                      "DOES NOT EXIST",
+                                      "FLOPPY",
+                                      "HARD DISK",
+                                      "NETWORK",
+                                      "CD-ROM",
+                                      "RAMDISK"};
+    return uType < 7 ? lpszTypes[uType] : "UNKNOWN DRIVE TYPE";
+}
+
+TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
+    SendCommand(IDM_DISKFREE);
+    Rows rows = ListViewRows(hListd, 7);
+
+    DWORD dwDrives = GetLogicalDrives();
+    std::vector<std::string> letters;
+    for (int n = 0; n < 26; n++)
+        if (dwDrives & (1UL << n))
+            letters.push_back(std::string(1, (char)('a' + n)));
+    ASSERT_EQ(rows.size(), letters.size());
+    for (size_t i = 0; i < rows.size(); i++) {
+        SCOPED_TRACE(letters[i]);
+        EXPECT_EQ(rows[i][0], letters[i]);
+        std::string root = letters[i] + ":\\";
+        EXPECT_EQ(rows[i][4], TypeText(GetDriveTypeA(root.c_str())));
+        char szLabel[128] = "", szFs[128] = "";
+        DWORD dwSerial, dwMax = 0, dwFlags;
+        if (GetVolumeInformationA(root.c_str(), szLabel, 127, &dwSerial, &dwMax, &dwFlags, szFs,
+                                  127)) {
+            EXPECT_EQ(rows[i][1], szLabel);
+            EXPECT_EQ(rows[i][2], szFs);
+            EXPECT_EQ(rows[i][3], dwMax == 255 ? "TRUE" : "FALSE");
+        } else {
+            EXPECT_EQ(rows[i][1] + rows[i][2] + rows[i][3], "");
+        }
+        ULARGE_INTEGER avail, total, free;
+        if (GetDiskFreeSpaceExA(root.c_str(), &avail, &total, &free)) {
+            EXPECT_EQ(rows[i][5], std::to_string(total.QuadPart));
+            // Other programs write to the same disk meanwhile: allow 64 MB of drift.
+            unsigned long long qwShown = std::stoull(rows[i][6]);
+            unsigned long long qwDiff =
+                qwShown > free.QuadPart ? qwShown - free.QuadPart : free.QuadPart - qwShown;
+            EXPECT_LT(qwDiff, 64ULL << 20) << rows[i][6] << " vs " << free.QuadPart;
+        } else {
+            EXPECT_EQ(rows[i][5] + rows[i][6], "");
+        }
+    }
+
+    // The drives the test prefix sets up.
+    auto row = [&](const char *lpszLetter) {
+        for (auto &r : rows)
+            if (r[0] == lpszLetter)
+                return r;
+        return std::vector<std::string>(7);
+    };
+    EXPECT_EQ(row("c")[4], "HARD DISK");
+    EXPECT_EQ(row("d")[1], "CORVDATA");
+    EXPECT_EQ(row("e")[4], "CD-ROM");
+    EXPECT_EQ(row("n")[4], "NETWORK");
+    EXPECT_EQ(row("e")[3], "FALSE"); // Wine's CDFS names are not 255 long
+}
+
+TEST_F(Reports, DiskFreeButtonAndRepeatGiveTheSameTable) {
+    SendCommand(IDM_DISKFREE);
+    Rows first = ListViewRows(hListd, 5); // free space may drift; the rest may not
+    SendCommand(IDC_DISKFREE);
+    EXPECT_EQ(ListViewRows(hListd, 5), first);
+    SendCommand(IDM_DISKFREE);
+    EXPECT_EQ(ListViewRows(hListd, 5), first);
+    EXPECT_FALSE(first.empty());
+}
+
+static UINT uModeDuringQuery;
+static decltype(&GetVolumeInformationA) pRealVolume;
+static decltype(&GetDiskFreeSpaceA) pRealSpace;
+
+// e: behaves like a CD-ROM drive with no disc in it.
+static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, LPDWORD pdwSerial,
+                              LPDWORD pdwMax, LPDWORD pdwFlags, LPSTR lpszFs, DWORD cchFs) {
+    uModeDuringQuery = GetErrorMode();
+    if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    return pRealVolume(lpszRoot, lpszLabel, cchLabel, pdwSerial, pdwMax, pdwFlags, lpszFs, cchFs);
+}
+
+static BOOL WINAPI FakeSpace(LPCSTR lpszRoot, LPDWORD pdwSectors, LPDWORD pdwBytes, LPDWORD pdwFree,
+                             LPDWORD pdwTotal) {
+    if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    if (lstrcmpiA(lpszRoot, "d:\\") == 0) { // a 8 GB volume, 3 GB free
+        *pdwSectors = 8;
+        *pdwBytes = 512;
+        *pdwTotal = 2000000;
+        *pdwFree = 750000;
+        return TRUE;
+    }
+    return pRealSpace(lpszRoot, pdwSectors, pdwBytes, pdwFree, pdwTotal);
+}
+
+TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
+    UINT uBefore = SetErrorMode(0);
+    pRealVolume =
+        (decltype(pRealVolume))Patch("kernel32.dll", "GetVolumeInformationA", (void *)FakeVolume);
+    pRealSpace =
+        (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceA", (void *)FakeSpace);
+    uModeDuringQuery = 0;
+    SendCommand(IDM_DISKFREE);
+    UINT uAfter = GetErrorMode();
+    SetErrorMode(uBefore);
+
+    Rows rows = ListViewRows(hListd, 7);
+    bool bSeenD = false, bSeenE = false;
+    for (auto &r : rows) {
+        if (r[0] == "e") {
+            bSeenE = true;
+            EXPECT_EQ(r, (std::vector<std::string>{"e", "", "", "", "CD-ROM", "", ""}));
+        }
+        if (r[0] == "d") {
+            bSeenD = true;
+            EXPECT_EQ(r[5], "8192000000");
+            EXPECT_EQ(r[6], "3072000000");
+            EXPECT_EQ(r[1], "CORVDATA");
+        }
+    }
+    EXPECT_TRUE(bSeenD && bSeenE);
+    // No "insert a disk" prompt while querying, and the mode is put back.
+    EXPECT_TRUE(uModeDuringQuery & SEM_FAILCRITICALERRORS);
+    EXPECT_EQ(uAfter, 0u);
+}
+
+// ---- Environment table ----
+
+static std::vector<std::string> BlockStrings(const char *lpBlock) {
+    std::vector<std::string> strings;
+    for (const char *p = lpBlock; *p; p += strlen(p) + 1)
+        strings.push_back(p);
+    return strings;
+}
+
+TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
+    SetEnvironmentVariableA("CORVANE_ONE", "1");
+    SetEnvironmentVariableA("CORVANE_EQ", "a=b=c");
+    SetEnvironmentVariableA("CORVANE_EMPTY", "");
+    char *lpEnv = GetEnvironmentStringsA();
+    std::vector<std::string> entries = BlockStrings(lpEnv);
+    FreeEnvironmentStringsA(lpEnv);
+
+    SendCommand(IDM_ENVIRONMENT);
+    Rows rows = ListViewRows(hList3, 2);
+    SetEnvironmentVariableA("CORVANE_ONE", NULL);
+    SetEnvironmentVariableA("CORVANE_EQ", NULL);
+    SetEnvironmentVariableA("CORVANE_EMPTY", NULL);
+
+    ASSERT_EQ(rows.size(), entries.size());
+    for (size_t i = 0; i < rows.size(); i++) {
+        const std::string &entry = entries[entries.size() - 1 - i];
+        EXPECT_EQ(rows[i][0] + "=" + rows[i][1], entry);
+        EXPECT_EQ(rows[i][0].find('=', 1), std::string::npos) << entry;
+    }
+    auto value = [&](const char *lpszName) {
+        for (auto &r : rows)
+            if (r[0] == lpszName)
+                return r[1];
+        return std::string("<missing>");
+    };
+    EXPECT_EQ(value("CORVANE_ONE"), "1");
+    EXPECT_EQ(value("CORVANE_EQ"), "a=b=c");
+    EXPECT_EQ(value("CORVANE_EMPTY"), "");
+
+    SendCommand(IDC_GENERALPC);
+    SendCommand(IDC_GENERALPC);
+    Rows again = ListViewRows(hList3, 2);
+    EXPECT_EQ(again.size(), rows.size() - 3);
+}
+
+static const char szFakeEnv[] = "A=1\0B=2\0C=3\0X=\0=C:=C:\\WINNT\0NOSEP\0OPT=k=v\0";
+static char szEnvBlock[sizeof(szFakeEnv) + 1];
+static char *lpFreedEnv;
+static bool bNoEnvironment;
+
+static LPCH WINAPI FakeGetEnvironmentStrings(void) {
+    if (bNoEnvironment)
+        return NULL;
+    memcpy(szEnvBlock, szFakeEnv, sizeof(szFakeEnv)); // ends with two NULs
+    return szEnvBlock;
+}
+
+static BOOL WINAPI FakeFreeEnvironmentStrings(LPCH lpBlock) {
+    lpFreedEnv = lpBlock;
+    return TRUE;
+}
+
+TEST_F(Reports, EnvironmentSplitsEachEntryAndLeavesTheBlockAlone) {
+    Patch("kernel32.dll", "GetEnvironmentStrings", (void *)FakeGetEnvironmentStrings);
+    Patch("kernel32.dll", "FreeEnvironmentStringsA", (void *)FakeFreeEnvironmentStrings);
+    bNoEnvironment = false;
+    lpFreedEnv = NULL;
+    SendCommand(IDM_ENVIRONMENT);
+    Rows rows = ListViewRows(hList3, 2);
+    EXPECT_EQ(rows, (Rows{{"OPT", "k=v"},
+                          {"NOSEP", ""},
+                          {"=C:", "C:\\WINNT"},
+                          {"X", ""},
+                          {"C", "3"},
+                          {"B", "2"},
+                          {"A", "1"}}));
+    // The block handed out is given back untouched.
+    EXPECT_EQ(lpFreedEnv, szEnvBlock);
+    EXPECT_EQ(memcmp(szEnvBlock, szFakeEnv, sizeof(szFakeEnv)), 0);
+
+    bNoEnvironment = true;
+    SendCommand(IDC_GENERALPC);
+    EXPECT_EQ(SendMessageA(hList3, LVM_GETITEMCOUNT, 0, 0), 0);
+}
+
+// ---- Text list ----
+
+TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
+    WritePrivateProfileStringA("zcorvane", "k", "1", "win.ini");
+    WritePrivateProfileStringA("Acorvane", "k", "1", "win.ini");
+    WritePrivateProfileStringA("mcorvane", "k", "1", "win.ini");
+    char szNames[32767];
+    ZeroMemory(szNames, sizeof(szNames));
+    GetPrivateProfileSectionNamesA(szNames, sizeof(szNames), "win.ini");
+    std::vector<std::string> names = BlockStrings(szNames);
+
+    SendCommand(IDM_PRIVATEPROFILE);
+    std::vector<std::string> lines = ListBoxLines(hListt);
+    SendCommand(IDM_PRIVATEPROFILE);
+    std::vector<std::string> again = ListBoxLines(hListt);
+    for (const char *lpsz : {"zcorvane", "Acorvane", "mcorvane"})
+        WritePrivateProfileStringA(lpsz, NULL, NULL, "win.ini");
+
+    EXPECT_EQ(again, lines);
+    std::vector<std::string> sortedNames = names, sortedLines = lines;
+    std::sort(sortedNames.begin(), sortedNames.end());
+    std::sort(sortedLines.begin(), sortedLines.end());
+    EXPECT_EQ(sortedLines, sortedNames);
+    auto at = [&](const char *lpsz) {
+        return std::find(lines.begin(), lines.end(), lpsz) - lines.begin();
+    };
+    EXPECT_LT(at("Acorvane"), at("mcorvane"));
+    EXPECT_LT(at("mcorvane"), at("zcorvane"));
+    EXPECT_LT(at("zcorvane"), (long)lines.size());
+}
+
+static decltype(&HeapAlloc) pRealHeapAlloc;
+static LPVOID WINAPI FakeHeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T cb) {
+    return cb == 0x7FFF ? NULL : pRealHeapAlloc(hHeap, dwFlags, cb);
+}
+
+TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
+    WriteProfileStringA("ports", "LPT8:", "");
+    WriteProfileStringA("ports", "COM9:", "9600,n,8,1");
+    WriteProfileStringA("ports", "AUX7:", "x=y");
+    SendCommand(IDM_PROFILESECTION);
+    std::vector<std::string> lines = ListBoxLines(hListt);
+
+    // Without its profile block the command leaves the list empty.
+    pRealHeapAlloc =
+        (decltype(pRealHeapAlloc))Patch("kernel32.dll", "HeapAlloc", (void *)FakeHeapAlloc);
+    SendCommand(IDM_PROFILESECTION);
+    Unpatch();
+    LRESULT nAfterFailure = SendMessageA(hListt, LB_GETCOUNT, 0, 0);
+    for (const char *lpsz : {"LPT8:", "COM9:", "AUX7:"})
+        WriteProfileStringA("ports", lpsz, NULL);
+
+    EXPECT_EQ(lines, (std::vector<std::string>{"AUX7:=x=y", "COM9:=9600,n,8,1", "LPT8:="}));
+    EXPECT_EQ(nAfterFailure, 0);
+}
+
+static std::string LangLine(const char *lpszLabel, DWORD id, const char *a, const char *b) {
+    char sz[512];
+    snprintf(sz, sizeof(sz), "%s: %lX is %s or %s (native) ", lpszLabel, (unsigned long)id, a, b);
+    return sz;
+}
+
+TEST_F(Reports, DefaultLanguageShowsFourLinesInOrder) {
+    std::vector<std::string> expected;
+    for (int nUser = 0; nUser < 2; nUser++) {
+        LCID lcid = nUser ? GetUserDefaultLCID() : GetSystemDefaultLCID();
+        LANGID lang = nUser ? GetUserDefaultLangID() : GetSystemDefaultLangID();
+        char szLang[64] = "", szNative[64] = "", szCountry[64] = "", szNativeCountry[64] = "";
+        VerLanguageNameA(lang, szLang, 64);
+        GetLocaleInfoA(lcid, LOCALE_SNATIVELANGNAME, szNative, 64);
+        GetLocaleInfoA(lcid, LOCALE_SENGCOUNTRY, szCountry, 64);
+        GetLocaleInfoA(lcid, LOCALE_SNATIVECTRYNAME, szNativeCountry, 64);
+        ASSERT_NE(szLang[0], '\0');
+        ASSERT_NE(szCountry[0], '\0');
+        expected.push_back(
+            LangLine(nUser ? "User Language" : "System Language", lang, szLang, szNative));
+        expected.push_back(LangLine(nUser ? "User Default Locale" : "System Locale", lcid,
+                                    szCountry, szNativeCountry));
+    }
+    SendCommand(IDM_DEFLANGUAGE);
+    EXPECT_EQ(ListBoxLines(hListt), expected);
+    SendCommand(IDM_DEFLANGUAGE);
+    EXPECT_EQ(ListBoxLines(hListt), expected);
+}
+
+static int WINAPI FailingGetLocaleInfo(LCID, LCTYPE, LPSTR lpszData, int cch) {
+    if (lpszData && cch > 0)
+        memset(lpszData, '?', cch); // garbage a failed query may leave behind
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+TEST_F(Reports, DefaultLanguageShowsEmptyTextsForFailedLocaleQueries) {
+    LCID lcid = GetSystemDefaultLCID();
+    Patch("kernel32.dll", "GetLocaleInfoA", (void *)FailingGetLocaleInfo);
+    SendCommand(IDM_DEFLANGUAGE);
+    std::vector<std::string> lines = ListBoxLines(hListt);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], LangLine("System Locale", lcid, "", ""));
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 14), " or  (native) ");
+}
+
+TEST_F(Reports, SystemInformationShowsThreeLinesInOrder) {
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    char szLine[3][256];
+    snprintf(szLine[0], 256, "Architecture: %s, Addr Range %llX-%llX",
+             si.wProcessorArchitecture == 0 ? "Intel" : "Other",
+             (unsigned long long)(uintptr_t)si.lpMinimumApplicationAddress,
+             (unsigned long long)(uintptr_t)si.lpMaximumApplicationAddress);
+    snprintf(szLine[1], 256, "Page Size: %lX, Allocation: %lX", (unsigned long)si.dwPageSize,
+             (unsigned long)si.dwAllocationGranularity);
+    snprintf(szLine[2], 256, "Type of Processor: %s",
+             si.wProcessorLevel == 3   ? "386"
+             : si.wProcessorLevel == 4 ? "486"
+                                       : "PENTIUM");
+    SendCommand(IDM_SYSINFO);
+    EXPECT_EQ(ListBoxLines(hListt), (std::vector<std::string>{szLine[0], szLine[1], szLine[2]}));
+}
+
+static WORD wFakeLevel;
+static void WINAPI FakeGetSystemInfo(LPSYSTEM_INFO psi) {
+    ZeroMemory(psi, sizeof(*psi));
+    psi->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+    psi->dwPageSize = 0x1000;
+    psi->dwAllocationGranularity = 0x10000;
+    psi->lpMinimumApplicationAddress = (LPVOID)0x10000;
+    psi->lpMaximumApplicationAddress = (LPVOID)0x7FFEFFFF;
+    psi->wProcessorLevel = wFakeLevel;
+}
+
+TEST_F(Reports, SystemInformationNamesIntelAndProcessorLevels) {
+    Patch("kernel32.dll", "GetSystemInfo", (void *)FakeGetSystemInfo);
+    const struct {
+        WORD wLevel;
+        const char *lpszType;
+    } cases[] = {{3, "386"}, {4, "486"}, {5, "PENTIUM"}, {6, "PENTIUM"}};
+    for (const auto &c : cases) {
+        wFakeLevel = c.wLevel;
+        SendCommand(IDM_SYSINFO);
+        EXPECT_EQ(ListBoxLines(hListt),
+                  (std::vector<std::string>{"Architecture: Intel, Addr Range 10000-7FFEFFFF",
+                                            "Page Size: 1000, Allocation: 10000",
+                                            std::string("Type of Processor: ") + c.lpszType}));
+    }
+}
+
+TEST_F(Reports, TextListCommandsDoNothingWithoutTheList) {
+    HWND hSaved = hListt;
+    SendMessageA(hSaved, LB_ADDSTRING, 0, (LPARAM) "kept");
+    hListt = NULL;
+    for (WORD wId : {IDM_PRIVATEPROFILE, IDM_PROFILESECTION, IDM_DEFLANGUAGE, IDM_SYSINFO})
+        SendCommand(wId);
+    hListt = hSaved;
+    EXPECT_EQ(ListBoxLines(hListt), (std::vector<std::string>{"kept"}));
+}
+
+// ---- Message boxes ----
+
+TEST_F(Reports, KeyboardBoxDescribesTheKeyboard) {
+    int nType = GetKeyboardType(0), nKeys = GetKeyboardType(2);
+    ASSERT_EQ(nType, 4); // what Wine reports
+    SendCommand(IDM_KEYBOARD);
+    BoxSeen box = OnlyBox();
+    EXPECT_EQ(box.text, "IBM enhanced (101- or 102-key) keyboard.\nNumber of Function Keys: " +
+                            std::to_string(nKeys));
+    EXPECT_EQ(box.caption, "Keyboard Type");
+    EXPECT_TRUE(box.bOk);
+    EXPECT_FALSE(box.bCancel || box.bYes || box.bNo);
+    EXPECT_NE(box.hIcon, (HICON)NULL);
+    EXPECT_EQ(box.hOwner, AppWindow());
+}
+
+static int nFakeKeyboard;
+static int WINAPI FakeGetKeyboardType(int nTypeFlag) {
+    return nTypeFlag == 0 ? nFakeKeyboard : nTypeFlag == 2 ? 12 : 0;
+}
+
+TEST_F(Reports, KeyboardBoxForJapaneseAndUnknownKeyboards) {
+    Patch("user32.dll", "GetKeyboardType", (void *)FakeGetKeyboardType);
+    nFakeKeyboard = 7;
+    SendCommand(IDM_KEYBOARD);
+    nFakeKeyboard = 0;
+    SendCommand(IDM_KEYBOARD);
+    std::vector<BoxSeen> boxes = BoxesSeen();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Japanese keyboard.\nNumber of Function Keys: 12");
+    EXPECT_EQ(boxes[1].text, "Unknown keyboard type.\nNumber of Function Keys: 12");
+}
+
+static const char *lpszFakeCommandLine;
+static LPSTR WINAPI FakeGetCommandLine(void) {
+    return (LPSTR)lpszFakeCommandLine;
+}
+
+static std::vector<std::string> namesSet;
+static BOOL WINAPI RecordSetComputerName(LPCSTR lpszName) {
+    namesSet.push_back(lpszName);
+    return TRUE;
+}
+
+#define NEXT_NAME_KEY "System\\CurrentControlSet\\Control\\ComputerName\\ComputerName"
+
+static bool ReadNextName(std::string *pName) {
+    char szName[256] = "";
+    DWORD cb = sizeof(szName) - 1;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, NEXT_NAME_KEY, "ComputerName", RRF_RT_REG_SZ, NULL, szName,
+                     &cb) != ERROR_SUCCESS)
+        return false;
+    *pName = szName;
+    return true;
+}
+
+static void WriteNextName(const std::string &name) {
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, NEXT_NAME_KEY, "ComputerName", REG_SZ, name.c_str(),
+                    (DWORD)name.size() + 1);
+}
+
+TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
+    char szName[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD dwSize = sizeof(szName);
+    ASSERT_TRUE(GetComputerNameA(szName, &dwSize));
+    std::string original;
+    bool bHadName = ReadNextName(&original);
+
+    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
+    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
+    SendCommand(IDM_COMPUTERNAME);
+    std::string next;
+    bool bRead = ReadNextName(&next);
+    if (bHadName)
+        WriteNextName(original);
+
+    BoxSeen box = OnlyBox();
+    EXPECT_EQ(box.text, szName);
+    EXPECT_EQ(box.caption, "Computer Name");
+    EXPECT_TRUE(box.bOk);
+    EXPECT_EQ(box.hIcon, (HICON)NULL);
+    EXPECT_EQ(box.hOwner, AppWindow());
+    ASSERT_TRUE(bRead);
+    EXPECT_EQ(next, "LAB7");
+}
+
+TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
+    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
+    Patch("kernel32.dll", "SetComputerNameA", (void *)RecordSetComputerName);
+    std::string longLine = "C:\\corvane.exe " + std::string(30000, 'x') + " /cFAR";
+    const struct {
+        const char *lpszCommandLine;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"C:\\corvane.exe /cmycomputer", {"my"}},
+        {"C:\\corvane.exe /cBOX/quiet", {"BOX"}},
+        {"C:\\corvane.exe /c", {}},
+        {"C:\\corvane.exe", {}},
+        {"C:\\corvane.exe /CLAB7", {}},
+        {longLine.c_str(), {"FAR"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.lpszCommandLine).substr(0, 40));
+        namesSet.clear();
+        ClearBoxes();
+        lpszFakeCommandLine = c.lpszCommandLine;
+        SendCommand(IDM_COMPUTERNAME);
+        EXPECT_EQ(BoxesSeen().size(), 1u); // the name is always shown first
+        EXPECT_EQ(namesSet, c.names);
+    }
+    // Every run renames again, not only the first.
+    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
+    namesSet.clear();
+    SendCommand(IDM_COMPUTERNAME);
+    SendCommand(IDM_COMPUTERNAME);
+    EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
+}
+
+TEST_F(Reports, DirectoriesBoxShowsWindowsAndSystemDirectories) {
+    char szWin[MAX_PATH + 1], szSys[MAX_PATH + 1];
+    GetWindowsDirectoryA(szWin, sizeof(szWin));
+    GetSystemDirectoryA(szSys, sizeof(szSys));
+    SendCommand(IDM_WINDIR);
+    BoxSeen box = OnlyBox();
+    EXPECT_EQ(box.text,
+              std::string("Windows Directory: ") + szWin + "\nSystem Directory: " + szSys);
+    EXPECT_EQ(box.caption, "Directory Information");
+    EXPECT_NE(box.hIcon, (HICON)NULL);
+    EXPECT_EQ(box.hOwner, AppWindow());
+}
+
+static UINT WINAPI FailingDirectory(LPSTR lpszBuffer, UINT cch) {
+    if (lpszBuffer && cch)
+        memset(lpszBuffer, '?', cch);
+    return 0;
+}
+
+static BOOL WINAPI FailingGetVersion(LPOSVERSIONINFOA p) {
+    memset((char *)p + sizeof(DWORD), 0x5A, sizeof(*p) - sizeof(DWORD));
+    return FALSE;
+}
+
+TEST_F(Reports, BoxesShowEmptyTextsAndZerosWhenQueriesFail) {
+    Patch("kernel32.dll", "GetWindowsDirectoryA", (void *)FailingDirectory);
+    Patch("kernel32.dll", "GetSystemDirectoryA", (void *)FailingDirectory);
+    SendCommand(IDM_WINDIR);
+    Unpatch();
+    Patch("kernel32.dll", "GetVersionExA", (void *)FailingGetVersion);
+    SendCommand(IDM_WINVERSION);
+    std::vector<BoxSeen> boxes = BoxesSeen();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Windows Directory: \nSystem Directory: ");
+    EXPECT_EQ(boxes[1].caption, "Windows version is 0.0");
+    EXPECT_EQ(boxes[1].text, "Build: 0, Platform ID: 0");
+}
+
+TEST_F(Reports, VersionBoxPutsVersionInCaptionAndBuildInText) {
+    OSVERSIONINFOA osvi;
+    ZeroMemory(&osvi, sizeof(osvi));
+    osvi.dwOSVersionInfoSize = sizeof(osvi);
+    ASSERT_TRUE(GetVersionExA(&osvi));
+    SendCommand(IDM_WINVERSION);
+    BoxSeen box = OnlyBox();
+    EXPECT_EQ(box.caption, "Windows version is " + std::to_string(osvi.dwMajorVersion) + "." +
+                               std::to_string(osvi.dwMinorVersion));
+    EXPECT_EQ(box.text, "Build: " + std::to_string(osvi.dwBuildNumber & 0xFFFF) +
+                            ", Platform ID: " + std::to_string(osvi.dwPlatformId));
+    EXPECT_TRUE(box.bOk);
+    EXPECT_EQ(box.hIcon, (HICON)NULL);
+    EXPECT_EQ(box.hOwner, AppWindow());
+}
+
+static BOOL WINAPI FakeWindows95(LPOSVERSIONINFOA p) {
+    p->dwMajorVersion = 4;
+    p->dwMinorVersion = 0;
+    p->dwBuildNumber = 0x040003B6; // 4.0.950 in the high word, as Windows 95 reported it
+    p->dwPlatformId = 1;
+    return TRUE;
+}
+
+TEST_F(Reports, VersionBoxForWindows95) {
+    Patch("kernel32.dll", "GetVersionExA", (void *)FakeWindows95);
+    SendCommand(IDM_WINVERSION);
+    BoxSeen box = OnlyBox();
+    EXPECT_EQ(box.caption, "Windows version is 4.0");
+    EXPECT_EQ(box.text, "Build: 950, Platform ID: 1");
+}
