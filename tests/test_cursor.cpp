@@ -46,8 +46,10 @@ HCURSOR LastShown() {
 
 // A mouse movement over the main window's client area.
 HCURSOR RequestCursor() {
-    SendMessageA(AppWindow(), WM_SETCURSOR, (WPARAM)AppWindow(),
-                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    // With a time-out: a request that opened a box would never return.
+    DWORD_PTR dwResult;
+    SendMessageTimeoutA(AppWindow(), WM_SETCURSOR, (WPARAM)AppWindow(),
+                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE), SMTO_NORMAL, 2000, &dwResult);
     return LastShown();
 }
 
