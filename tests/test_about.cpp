@@ -54,7 +54,12 @@ HWND OpenAbout() {
     PostCommand(IDM_ABOUT);
     if (!WaitForBoxes(1, 5000))
         return NULL;
-    return BoxesSeen()[0].hWnd;
+    // Recorded on activation, which may come before it is shown.
+    HWND hDlg = BoxesSeen()[0].hWnd;
+    for (int i = 0; i < 200 && !IsWindowVisible(hDlg); i++)
+        Sleep(10);
+    Pump();
+    return hDlg;
 }
 
 bool WaitClosed(HWND hDlg) {
