@@ -61,6 +61,7 @@ void ResumeClose(HWND hWnd);
 void QuitSequence(HCURSOR *phCurCursor);
 
 // ---- shell/cursor.cpp: the custom cursor from RESOURCE.DLL ----
+extern BOOL bCursorErrorShown; // the missing-library box was shown this run
 LRESULT SetCustomCursor(HWND hWnd, HCURSOR *phCurCursor);
 
 // ---- shell/about.cpp: the About box ----
