@@ -8,6 +8,9 @@
 #
 #   scripts/test-win32.sh [gtest options, e.g. --gtest_filter='MainWindow.*']
 #
+# CORVANE_WIN32_BUILD: build folder (default build/win32).
+# CORVANE_REUSE_PREFIX=1: keep the Wine prefix of an earlier run (saves the
+# minutes its creation takes under emulation; default is a fresh one).
 # Exit code: 0 if every test passed, 1 if a test failed, 2 if set-up failed.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -62,16 +65,24 @@ export WINESERVER=/usr/lib/wine/wineserver
 # Unlike tests/make-prefix.sh, keep the 32-bit loader visible here: wineboot's
 # 32-bit step (2-3 minutes under emulation) is what fills syswow64, without it
 # no 32-bit program starts ("could not load kernel32.dll").
-echo "== creating the Wine prefix $WINEPREFIX (a few minutes under emulation)"
+# CORVANE_REUSE_PREFIX=1 keeps a complete prefix from an earlier run.
 "$WINESERVER" -k >/dev/null 2>&1
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX" || fail "cannot create $WINEPREFIX"
-/usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 &&
-    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-        </dev/null >/dev/null 2>&1 &&
-    "$WINESERVER" -w || fail "cannot create the Wine prefix"
-[ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
-    fail "the prefix has no 32-bit part (syswow64/kernel32.dll missing)"
+if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-ready" ]; then
+    echo "== reusing the Wine prefix $WINEPREFIX"
+else
+    echo "== creating the Wine prefix $WINEPREFIX (minutes under emulation)"
+    start=$(date +%s)
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX" || fail "cannot create $WINEPREFIX"
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 &&
+        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+            </dev/null >/dev/null 2>&1 &&
+        "$WINESERVER" -w || fail "cannot create the Wine prefix"
+    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
+        fail "the prefix has no 32-bit part (syswow64/kernel32.dll missing)"
+    touch "$WINEPREFIX/.corvane-ready"
+    echo "== prefix ready after $(($(date +%s) - start)) s"
+fi
 stop_server() {
     "$WINESERVER" -k >/dev/null 2>&1
     "$WINESERVER" -w >/dev/null 2>&1
