@@ -62,25 +62,27 @@ export WINEPREFIX="$build/wineprefix-suite"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver
-# Unlike tests/make-prefix.sh, keep the 32-bit loader visible here: wineboot's
-# 32-bit step (2-3 minutes under emulation) is what fills syswow64, without it
-# no 32-bit program starts ("could not load kernel32.dll").
+# The tests' own prefix set-up (tests/make-prefix.sh: drives, null display
+# driver) hides the 32-bit loader when run as root, for speed, which leaves
+# syswow64 empty and no 32-bit program can start ("could not load
+# kernel32.dll"); "wineboot -u" afterwards does not fill it either. So run it
+# as if not root: then wineboot's 32-bit step runs (minutes under emulation).
 # CORVANE_REUSE_PREFIX=1 keeps a complete prefix from an earlier run.
 "$WINESERVER" -k >/dev/null 2>&1
-if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-ready" ]; then
+if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-wow64" ]; then
     echo "== reusing the Wine prefix $WINEPREFIX"
 else
     echo "== creating the Wine prefix $WINEPREFIX (minutes under emulation)"
     start=$(date +%s)
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX" || fail "cannot create $WINEPREFIX"
-    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 &&
-        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-            </dev/null >/dev/null 2>&1 &&
-        "$WINESERVER" -w || fail "cannot create the Wine prefix"
+    shim=$(mktemp -d) || fail "mktemp failed"
+    printf '#!/bin/sh\necho 65534\n' >"$shim/id" && chmod +x "$shim/id"
+    PATH="$shim:$PATH" sh "$root/tests/make-prefix.sh" "$WINEPREFIX"
+    made=$?
+    rm -rf "$shim"
+    [ $made = 0 ] || fail "cannot create the Wine prefix"
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
         fail "the prefix has no 32-bit part (syswow64/kernel32.dll missing)"
-    touch "$WINEPREFIX/.corvane-ready"
+    touch "$WINEPREFIX/.corvane-wow64"
     echo "== prefix ready after $(($(date +%s) - start)) s"
 fi
 stop_server() {
