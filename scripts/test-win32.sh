@@ -9,6 +9,7 @@
 #   scripts/test-win32.sh [gtest options, e.g. --gtest_filter='MainWindow.*']
 #
 # CORVANE_WIN32_BUILD: build folder (default build/win32).
+# CORVANE_WIN32_TIMEOUT: seconds the suite may take (default 1800).
 # CORVANE_REUSE_PREFIX=1: keep the Wine prefix of an earlier run (saves the
 # minutes its creation takes under emulation; default is a fresh one).
 # Exit code: 0 if every test passed, 1 if a test failed, 2 if set-up failed.
@@ -99,8 +100,10 @@ trap 'exit 130' INT TERM
 echo "== running corvane_tests.exe (i686) under 32-bit Wine; the emulator needs a minute to start"
 cd "$build" || exit 2
 start=$(date +%s)
-/usr/lib/wine/wine ./corvane_tests.exe "$@"
+# A hung test must not hold CI forever.
+timeout -k 30 "${CORVANE_WIN32_TIMEOUT:-1800}" /usr/lib/wine/wine ./corvane_tests.exe "$@"
 rc=$?
+[ $rc = 124 ] && echo "== timed out after ${CORVANE_WIN32_TIMEOUT:-1800} s"
 echo "== 32-bit suite exit code $rc after $(($(date +%s) - start)) s"
 [ $rc = 0 ] || exit 1
 exit 0
