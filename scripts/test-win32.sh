@@ -64,10 +64,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver
 # The tests' own prefix set-up (tests/make-prefix.sh: drives, null display
-# driver) hides the 32-bit loader when run as root, for speed, which leaves
-# syswow64 empty and no 32-bit program can start ("could not load
-# kernel32.dll"); "wineboot -u" afterwards does not fill it either. So run it
-# as if not root: then wineboot's 32-bit step runs (minutes under emulation).
+# driver), with its 32-bit part: without it syswow64 stays empty and no 32-bit
+# program can start ("could not load kernel32.dll"). Minutes under emulation.
 # CORVANE_REUSE_PREFIX=1 keeps a complete prefix from an earlier run.
 "$WINESERVER" -k >/dev/null 2>&1
 if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-wow64" ]; then
@@ -75,12 +73,8 @@ if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-wow64" ]; 
 else
     echo "== creating the Wine prefix $WINEPREFIX (minutes under emulation)"
     start=$(date +%s)
-    shim=$(mktemp -d) || fail "mktemp failed"
-    printf '#!/bin/sh\necho 65534\n' >"$shim/id" && chmod +x "$shim/id"
-    PATH="$shim:$PATH" sh "$root/tests/make-prefix.sh" "$WINEPREFIX"
-    made=$?
-    rm -rf "$shim"
-    [ $made = 0 ] || fail "cannot create the Wine prefix"
+    CORVANE_PREFIX_WOW64=1 sh "$root/tests/make-prefix.sh" "$WINEPREFIX" ||
+        fail "cannot create the Wine prefix"
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
         fail "the prefix has no 32-bit part (syswow64/kernel32.dll missing)"
     touch "$WINEPREFIX/.corvane-wow64"
