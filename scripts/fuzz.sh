@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the libFuzzer targets natively (clang, ASan, UBSan) and runs each for
-# the given number of seconds (default 600), two at a time. Crashes and the
-# inputs that caused them land in build/native/fuzz-<target>/.
+# the given number of seconds (default 600), one after another (JOBS=2 for
+# two at a time). Crashes and the inputs that caused them land in
+# build/native/fuzz-<target>/.
 set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
@@ -21,9 +22,9 @@ set -- fuzz_environment fuzz_cmdline fuzz_multistring fuzz_format
 while [ $# -gt 0 ]; do
     run "$1" & a=$!
     b=""
-    if [ $# -gt 1 ]; then run "$2" & b=$!; fi
+    if [ "${JOBS:-1}" -gt 1 ] && [ $# -gt 1 ]; then shift; run "$1" & b=$!; fi
     wait $a || status=1
     [ -n "$b" ] && { wait $b || status=1; }
-    shift; [ $# -gt 0 ] && shift
+    shift
 done
 exit $status
