@@ -11,7 +11,7 @@ namespace {
 
 const char *const CREDIT_ITEMS[] = {
     "Version : Beta 1.2.3",  "Corvane Works", "http://www.corvane.example", "info@corvane.example",
-    "Written by Ada Marlow", "1998",          "Ada Marlow, Corvane Works",  "All rights reserved.",
+    "Written by Ada Marlow", "2026",          "Ada Marlow, Corvane Works",  "All rights reserved.",
 };
 const int N_CREDIT_ITEMS = sizeof(CREDIT_ITEMS) / sizeof(CREDIT_ITEMS[0]);
 

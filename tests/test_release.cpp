@@ -1,0 +1,89 @@
+// What the release carries besides the code: the manifest and the version
+// information, read back the way Windows reads them.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Manifest()
+{
+    HRSRC hRes = FindResourceA(NULL, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    if (!hRes)
+        return "";
+    const char *p = (const char *)LockResource(LoadResource(NULL, hRes));
+    return std::string(p, SizeofResource(NULL, hRes));
+}
+
+std::string VersionString(const std::vector<char> &info, const char *lpszName)
+{
+    char szPath[128];
+    snprintf(szPath, sizeof(szPath), "\\StringFileInfo\\040904b0\\%s", lpszName);
+    char *lpValue = NULL;
+    UINT cch = 0;
+    if (!VerQueryValueA(info.data(), szPath, (void **)&lpValue, &cch) || !lpValue)
+        return "";
+    return lpValue;
+}
+
+std::vector<char> VersionInfo(const char *lpszFile)
+{
+    DWORD dwHandle = 0;
+    DWORD cb = GetFileVersionInfoSizeA(lpszFile, &dwHandle);
+    std::vector<char> info(cb);
+    if (cb == 0 || !GetFileVersionInfoA(lpszFile, 0, cb, info.data()))
+        info.clear();
+    return info;
+}
+
+std::string BesideMe(const char *lpszName)
+{
+    char szPath[MAX_PATH];
+    GetModuleFileNameA(NULL, szPath, sizeof(szPath));
+    std::string path = szPath;
+    return path.substr(0, path.find_last_of('\\') + 1) + lpszName;
+}
+
+} // namespace
+
+TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows)
+{
+    std::string manifest = Manifest();
+    ASSERT_FALSE(manifest.empty());
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    const char *lpszOs[] = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
+                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
+                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+                            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}; // 10 and 11
+    for (const char *lpszId : lpszOs)
+        EXPECT_NE(manifest.find(lpszId), std::string::npos) << lpszId;
+    // The classic control look the views were laid out with.
+    EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+}
+
+TEST(Release, ProgramAndLibraryCarryVersionOneTwoThreeBeta)
+{
+    char szSelf[MAX_PATH];
+    GetModuleFileNameA(NULL, szSelf, sizeof(szSelf));
+    const std::string files[] = {szSelf, BesideMe("RESOURCE.DLL")};
+    for (const std::string &file : files) {
+        SCOPED_TRACE(file);
+        std::vector<char> info = VersionInfo(file.c_str());
+        ASSERT_FALSE(info.empty());
+        VS_FIXEDFILEINFO *pFixed = NULL;
+        UINT cb = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&pFixed, &cb));
+        EXPECT_EQ(pFixed->dwFileVersionMS, (DWORD)MAKELONG(2, 1));
+        EXPECT_EQ(pFixed->dwFileVersionLS, (DWORD)MAKELONG(0, 3));
+        EXPECT_TRUE(pFixed->dwFileFlags & VS_FF_PRERELEASE);
+        EXPECT_EQ(VersionString(info, "ProductName"), "Corvane");
+        EXPECT_EQ(VersionString(info, "ProductVersion"), "1.2.3 Beta");
+        EXPECT_EQ(VersionString(info, "CompanyName"), "Corvane Works");
+    }
+    EXPECT_EQ(VersionString(VersionInfo(BesideMe("RESOURCE.DLL").c_str()), "OriginalFilename"),
+              "RESOURCE.DLL");
+}
