@@ -2,6 +2,7 @@
 # xshot.sh EXE PNG [ARGS...]: runs a Windows program under Wine on a virtual
 # display, waits for the Corvane window, saves a screenshot of the screen to
 # PNG and ends the program. Uses the run prefix in build/win64/run-prefix.
+# With READY set to a file name, waits for the program to create that file.
 set -e
 exe=$1
 shot=$2
@@ -36,5 +37,8 @@ for i in $(seq 1 60); do
     xwininfo -root -tree 2>/dev/null | grep -q '"Corvane"' && break
     sleep 1
 done
-sleep 3 # let the first paints, the buttons and any filling land
+if [ -n "$READY" ]; then
+    for i in $(seq 1 120); do [ -e "$READY" ] && break; sleep 1; done
+fi
+sleep 3 # let the first paints and the buttons land
 import -window root "$shot"
