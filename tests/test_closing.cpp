@@ -7,8 +7,7 @@
 namespace {
 
 volatile LONG nFlashOn = 0, nFlashOff = 0;
-BOOL WINAPI FakeFlashWindow(HWND, BOOL bInvert)
-{
+BOOL WINAPI FakeFlashWindow(HWND, BOOL bInvert) {
     InterlockedIncrement(bInvert ? &nFlashOn : &nFlashOff);
     return TRUE;
 }
@@ -23,15 +22,13 @@ struct ArrangeCall {
 ArrangeCall tileCall, cascadeCall;
 volatile LONG nTiles = 0, nCascades = 0;
 WORD WINAPI FakeTileWindows(HWND hParent, UINT wHow, const RECT *lpRect, UINT cKids,
-                            const HWND *lpKids)
-{
+                            const HWND *lpKids) {
     tileCall = {hParent, wHow, lpRect, cKids, lpKids};
     InterlockedIncrement(&nTiles);
     return 0;
 }
 WORD WINAPI FakeCascadeWindows(HWND hParent, UINT wHow, const RECT *lpRect, UINT cKids,
-                               const HWND *lpKids)
-{
+                               const HWND *lpKids) {
     cascadeCall = {hParent, wHow, lpRect, cKids, lpKids};
     InterlockedIncrement(&nCascades);
     return 0;
@@ -41,21 +38,18 @@ class Closing : public ::testing::Test {
   protected:
     HWND hWnd = NULL;
     void *pOldFlash = NULL;
-    void SetUp() override
-    {
+    void SetUp() override {
         nFlashOn = nFlashOff = 0;
         pOldFlash = PatchImport("user32.dll", "FlashWindow", (void *)FakeFlashWindow);
         ASSERT_NE(pOldFlash, (void *)NULL);
         hWnd = StartApp();
         ASSERT_NE(hWnd, (HWND)NULL);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         StopApp();
         PatchImport("user32.dll", "FlashWindow", pOldFlash);
     }
-    bool Running()
-    {
+    bool Running() {
         int nExit;
         return !WaitForExit(0, &nExit) && IsWindow(hWnd);
     }
@@ -63,8 +57,7 @@ class Closing : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Closing, ExitAsksBeforeQuitting)
-{
+TEST_F(Closing, ExitAsksBeforeQuitting) {
     SetBoxAnswer(IDNO);
     SendCommand(IDM_EXIT);
     ASSERT_TRUE(WaitForBoxes(1, 5000));
@@ -78,8 +71,7 @@ TEST_F(Closing, ExitAsksBeforeQuitting)
     EXPECT_EQ(box.hIcon, LoadIconA(NULL, (LPCSTR)IDI_QUESTION));
 }
 
-TEST_F(Closing, NoKeepsTheProgramRunning)
-{
+TEST_F(Closing, NoKeepsTheProgramRunning) {
     SetBoxAnswer(IDNO);
     SendCommand(IDM_EXIT);
     ASSERT_TRUE(WaitForBoxes(1, 5000));
@@ -91,8 +83,7 @@ TEST_F(Closing, NoKeepsTheProgramRunning)
     ASSERT_TRUE(WaitForBoxes(2, 5000));
 }
 
-TEST_F(Closing, YesEndsTheLoopWithExitCodeZero)
-{
+TEST_F(Closing, YesEndsTheLoopWithExitCodeZero) {
     SetBoxAnswer(IDYES);
     SendCommand(IDM_EXIT);
     int nExit = -1;
@@ -101,8 +92,7 @@ TEST_F(Closing, YesEndsTheLoopWithExitCodeZero)
     EXPECT_EQ(BoxesSeen().size(), 1u);
 }
 
-TEST_F(Closing, CloseBoxAsksTheSameQuestion)
-{
+TEST_F(Closing, CloseBoxAsksTheSameQuestion) {
     SetBoxAnswer(IDYES);
     PostMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     int nExit = -1;
@@ -112,8 +102,7 @@ TEST_F(Closing, CloseBoxAsksTheSameQuestion)
     EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
 }
 
-TEST_F(Closing, WhileMinimizedItFlashesAndAsksOnlyAfterRestore)
-{
+TEST_F(Closing, WhileMinimizedItFlashesAndAsksOnlyAfterRestore) {
     SetBoxAnswer(IDNO);
     ShowWindow(hWnd, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(hWnd));
@@ -146,8 +135,7 @@ TEST_F(Closing, WhileMinimizedItFlashesAndAsksOnlyAfterRestore)
     EXPECT_EQ(BoxesSeen().size(), 1u);
 }
 
-TEST_F(Closing, DeferredCloseAnsweredYesQuits)
-{
+TEST_F(Closing, DeferredCloseAnsweredYesQuits) {
     SetBoxAnswer(IDYES);
     ShowWindow(hWnd, SW_MINIMIZE);
     PostMessageA(hWnd, WM_CLOSE, 0, 0);
@@ -159,8 +147,7 @@ TEST_F(Closing, DeferredCloseAnsweredYesQuits)
     EXPECT_EQ(nExit, 0);
 }
 
-TEST_F(Closing, DesktopWindowsAreTiledAndCascadedSkippingDisabledOnes)
-{
+TEST_F(Closing, DesktopWindowsAreTiledAndCascadedSkippingDisabledOnes) {
     nTiles = nCascades = 0;
     void *pOldTile = PatchImport("user32.dll", "TileWindows", (void *)FakeTileWindows);
     void *pOldCascade = PatchImport("user32.dll", "CascadeWindows", (void *)FakeCascadeWindows);
@@ -186,8 +173,7 @@ TEST_F(Closing, DesktopWindowsAreTiledAndCascadedSkippingDisabledOnes)
     EXPECT_TRUE(BoxesSeen().empty());
 }
 
-TEST_F(Closing, UnknownIdsAndKeyPressesDoNothing)
-{
+TEST_F(Closing, UnknownIdsAndKeyPressesDoNothing) {
     SetBoxAnswer(IDYES); // a stray prompt would end the program
     const WORD ids[] = {0, 1, 101, 150, 1301, 1900, 40000, 0xFFFF};
     for (WORD id : ids)

@@ -9,8 +9,7 @@
 
 namespace {
 
-std::string Manifest()
-{
+std::string Manifest() {
     HRSRC hRes = FindResourceA(NULL, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
     if (!hRes)
         return "";
@@ -18,8 +17,7 @@ std::string Manifest()
     return std::string(p, SizeofResource(NULL, hRes));
 }
 
-std::string VersionString(const std::vector<char> &info, const char *lpszName)
-{
+std::string VersionString(const std::vector<char> &info, const char *lpszName) {
     char szPath[128];
     snprintf(szPath, sizeof(szPath), "\\StringFileInfo\\040904b0\\%s", lpszName);
     char *lpValue = NULL;
@@ -29,8 +27,7 @@ std::string VersionString(const std::vector<char> &info, const char *lpszName)
     return lpValue;
 }
 
-std::vector<char> VersionInfo(const char *lpszFile)
-{
+std::vector<char> VersionInfo(const char *lpszFile) {
     DWORD dwHandle = 0;
     DWORD cb = GetFileVersionInfoSizeA(lpszFile, &dwHandle);
     std::vector<char> info(cb);
@@ -39,8 +36,7 @@ std::vector<char> VersionInfo(const char *lpszFile)
     return info;
 }
 
-std::string BesideMe(const char *lpszName)
-{
+std::string BesideMe(const char *lpszName) {
     char szPath[MAX_PATH];
     GetModuleFileNameA(NULL, szPath, sizeof(szPath));
     std::string path = szPath;
@@ -49,15 +45,14 @@ std::string BesideMe(const char *lpszName)
 
 } // namespace
 
-TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows)
-{
+TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows) {
     std::string manifest = Manifest();
     ASSERT_FALSE(manifest.empty());
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-    const char *lpszOs[] = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", // Vista
-                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
-                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
-                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+    const char *lpszOs[] = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+                            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}; // 10 and 11
     for (const char *lpszId : lpszOs)
         EXPECT_NE(manifest.find(lpszId), std::string::npos) << lpszId;
@@ -65,8 +60,7 @@ TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows)
     EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }
 
-TEST(Release, ProgramAndLibraryCarryVersionOneTwoThreeBeta)
-{
+TEST(Release, ProgramAndLibraryCarryVersionOneTwoThreeBeta) {
     char szSelf[MAX_PATH];
     GetModuleFileNameA(NULL, szSelf, sizeof(szSelf));
     const std::string files[] = {szSelf, BesideMe("RESOURCE.DLL")};

@@ -12,34 +12,29 @@ namespace {
 class MainWindow : public ::testing::Test {
   protected:
     HWND hWnd = NULL;
-    void SetUp() override
-    {
+    void SetUp() override {
         hWnd = StartApp();
         ASSERT_NE(hWnd, (HWND)NULL);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         StopApp();
     }
 };
 
-std::string ClassOf(HWND hWnd)
-{
+std::string ClassOf(HWND hWnd) {
     char szClass[64] = "";
     GetClassNameA(hWnd, szClass, sizeof(szClass));
     return szClass;
 }
 
-std::string TextOf(HWND hWnd)
-{
+std::string TextOf(HWND hWnd) {
     char szText[256] = "";
     GetWindowTextA(hWnd, szText, sizeof(szText));
     return szText;
 }
 
 // A child's rectangle in its parent's client coordinates.
-RECT ChildRect(HWND hChild)
-{
+RECT ChildRect(HWND hChild) {
     RECT rc;
     GetWindowRect(hChild, &rc);
     MapWindowPoints(NULL, GetParent(hChild), (POINT *)&rc, 2);
@@ -57,8 +52,7 @@ struct ChildSpec {
 
 } // namespace
 
-TEST_F(MainWindow, FrameIsCorvaneAt50x120Sized925x500)
-{
+TEST_F(MainWindow, FrameIsCorvaneAt50x120Sized925x500) {
     EXPECT_EQ(TextOf(hWnd), "Corvane");
     EXPECT_EQ(ClassOf(hWnd), "Corvane");
     RECT rc;
@@ -71,16 +65,14 @@ TEST_F(MainWindow, FrameIsCorvaneAt50x120Sized925x500)
     EXPECT_TRUE(IsWindowVisible(hWnd));
 }
 
-TEST_F(MainWindow, BackgroundIsBlackAfterStart)
-{
+TEST_F(MainWindow, BackgroundIsBlackAfterStart) {
     EXPECT_EQ((HBRUSH)GetClassLongPtrA(hWnd, GCLP_HBRBACKGROUND),
               (HBRUSH)GetStockObject(BLACK_BRUSH));
     EXPECT_NE(GetClassLongPtrA(hWnd, GCLP_HICON), 0);
     EXPECT_NE(GetClassLongPtrA(hWnd, GCLP_HICONSM), 0);
 }
 
-TEST_F(MainWindow, MenuHasEveryCommandInOrder)
-{
+TEST_F(MainWindow, MenuHasEveryCommandInOrder) {
     // Label, id; "-" is a separator, ">" opens a nested pop-up, "<" closes it.
     struct Item {
         const char *lpszLabel;
@@ -119,8 +111,7 @@ TEST_F(MainWindow, MenuHasEveryCommandInOrder)
         // Flatten the pop-up the same way as the expectation.
         std::vector<std::pair<std::string, UINT>> seen;
         struct Walk {
-            static void Run(HMENU h, std::vector<std::pair<std::string, UINT>> &out)
-            {
+            static void Run(HMENU h, std::vector<std::pair<std::string, UINT>> &out) {
                 for (int j = 0; j < GetMenuItemCount(h); j++) {
                     char szItem[64] = "";
                     MENUITEMINFOA mii;
@@ -151,8 +142,7 @@ TEST_F(MainWindow, MenuHasEveryCommandInOrder)
     }
 }
 
-TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould)
-{
+TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould) {
     const DWORD dwTree = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP;
     // The list box drops WS_VSCROLL while it has nothing to scroll; checked below.
     const DWORD dwList = WS_BORDER | LBS_NOTIFY | LBS_SORT;
@@ -204,8 +194,7 @@ TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould)
     EXPECT_EQ(TextOf(hTree), "");
 }
 
-TEST_F(MainWindow, TableColumnsHaveTheirTitlesWidthsAndAlignment)
-{
+TEST_F(MainWindow, TableColumnsHaveTheirTitlesWidthsAndAlignment) {
     struct Col {
         HWND *phList;
         int nIndex;
@@ -214,10 +203,10 @@ TEST_F(MainWindow, TableColumnsHaveTheirTitlesWidthsAndAlignment)
         int nFormat;
     };
     const Col cols[] = {
-        {&hList3, 0, "Variable", 135, LVCFMT_LEFT},  {&hList3, 1, "Value", 500, LVCFMT_LEFT},
-        {&hListd, 0, "Drive", 50, LVCFMT_LEFT},      {&hListd, 1, "Label", 100, LVCFMT_LEFT},
-        {&hListd, 2, "Format", 100, LVCFMT_LEFT},    {&hListd, 3, "Long Names", 100, LVCFMT_LEFT},
-        {&hListd, 4, "Type", 100, LVCFMT_LEFT},      {&hListd, 5, "Space", 100, LVCFMT_RIGHT},
+        {&hList3, 0, "Variable", 135, LVCFMT_LEFT}, {&hList3, 1, "Value", 500, LVCFMT_LEFT},
+        {&hListd, 0, "Drive", 50, LVCFMT_LEFT},     {&hListd, 1, "Label", 100, LVCFMT_LEFT},
+        {&hListd, 2, "Format", 100, LVCFMT_LEFT},   {&hListd, 3, "Long Names", 100, LVCFMT_LEFT},
+        {&hListd, 4, "Type", 100, LVCFMT_LEFT},     {&hListd, 5, "Space", 100, LVCFMT_RIGHT},
         {&hListd, 6, "Free", 100, LVCFMT_RIGHT},
     };
     for (const Col &c : cols) {
@@ -241,8 +230,7 @@ TEST_F(MainWindow, TableColumnsHaveTheirTitlesWidthsAndAlignment)
     EXPECT_FALSE(SendMessageA(hListd, LVM_GETCOLUMNA, 7, (LPARAM)&col));
 }
 
-TEST_F(MainWindow, TreeHasThreeSixteenPixelImages)
-{
+TEST_F(MainWindow, TreeHasThreeSixteenPixelImages) {
     HIMAGELIST hImages = (HIMAGELIST)SendMessageA(hTree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0);
     ASSERT_NE(hImages, (HIMAGELIST)NULL);
     EXPECT_EQ(ImageList_GetImageCount(hImages), 3);
@@ -252,16 +240,14 @@ TEST_F(MainWindow, TreeHasThreeSixteenPixelImages)
     EXPECT_EQ(cy, 16);
 }
 
-TEST_F(MainWindow, EveryViewIsEmptyAtStart)
-{
+TEST_F(MainWindow, EveryViewIsEmptyAtStart) {
     EXPECT_EQ(SendMessageA(hListd, LVM_GETITEMCOUNT, 0, 0), 0);
     EXPECT_EQ(SendMessageA(hList3, LVM_GETITEMCOUNT, 0, 0), 0);
     EXPECT_EQ(SendMessageA(hListt, LB_GETCOUNT, 0, 0), 0);
     EXPECT_EQ(SendMessageA(hTree, TVM_GETCOUNT, 0, 0), 0);
 }
 
-TEST_F(MainWindow, WatcherThreadWaitsSuspended)
-{
+TEST_F(MainWindow, WatcherThreadWaitsSuspended) {
     ASSERT_NE(hNotify, (HANDLE)NULL);
     // Suspending again reports the previous count: 1 means it never ran.
     EXPECT_EQ(SuspendThread(hNotify), 1u);
@@ -269,8 +255,7 @@ TEST_F(MainWindow, WatcherThreadWaitsSuspended)
     EXPECT_EQ(WaitForSingleObject(hNotify, 0), (DWORD)WAIT_TIMEOUT);
 }
 
-TEST(MainWindowStart, MinimizedStartBuildsEveryView)
-{
+TEST(MainWindowStart, MinimizedStartBuildsEveryView) {
     HWND hWnd = StartApp(SW_SHOWMINIMIZED);
     ASSERT_NE(hWnd, (HWND)NULL);
     EXPECT_TRUE(IsIconic(hWnd));
@@ -282,8 +267,7 @@ TEST(MainWindowStart, MinimizedStartBuildsEveryView)
     StopApp();
 }
 
-TEST(MainWindowStart, ReturnsZeroWhenTheClassCannotBeRegistered)
-{
+TEST(MainWindowStart, ReturnsZeroWhenTheClassCannotBeRegistered) {
     // A class of that name already in place makes registration fail.
     WNDCLASSEXA wc;
     ZeroMemory(&wc, sizeof(wc));

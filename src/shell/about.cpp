@@ -1,8 +1,7 @@
 // The About box's dialog procedure.
 #include "corvane.h"
 
-INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
-{
+INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG: return TRUE;
     case WM_COMMAND:

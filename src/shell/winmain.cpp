@@ -12,14 +12,12 @@ HWND hTree = NULL;
 HANDLE hNotify = NULL;
 
 static HWND CreateView(const char *lpszClass, DWORD dwStyle, int x, int y, int cx, int cy,
-                       HWND hParent)
-{
+                       HWND hParent) {
     return CreateWindowExA(WS_EX_CLIENTEDGE, lpszClass, "", WS_CHILD | WS_VISIBLE | dwStyle, x, y,
                            cx, cy, hParent, (HMENU)(INT_PTR)IDC_VIEW, hInst, NULL);
 }
 
-static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWidth, int nFormat)
-{
+static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWidth, int nFormat) {
     LVCOLUMNA col;
     ZeroMemory(&col, sizeof(col));
     col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -32,9 +30,8 @@ static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWid
 
 // WM_CREATE: the views, their columns, the tree's images and the suspended
 // watcher. A view that fails stays null; the window is created regardless.
-void CreateViews(HWND hWnd)
-{
-    static const char *lpszDriveCols[] = {"Drive", "Label",  "Format", "Long Names",
+void CreateViews(HWND hWnd) {
+    static const char *lpszDriveCols[] = {"Drive", "Label", "Format", "Long Names",
                                           "Type",  "Space", "Free"};
     static const int nDriveWidths[] = {50, 100, 100, 100, 100, 100, 100};
 
@@ -61,16 +58,15 @@ void CreateViews(HWND hWnd)
                        TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP, 705,
                        10, 200, 430, hWnd);
     if (hTree) {
-        HIMAGELIST hImages = ImageList_LoadImageA(hInst, SZ_TREEIMG, 16, 1, RGB(0, 255, 0),
-                                                  IMAGE_BITMAP, 0);
+        HIMAGELIST hImages =
+            ImageList_LoadImageA(hInst, SZ_TREEIMG, 16, 1, RGB(0, 255, 0), IMAGE_BITMAP, 0);
         SendMessageA(hTree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)hImages);
         DWORD dwThreadID;
         hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, &dwThreadID);
     }
 }
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow)
-{
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     [[maybe_unused]] static HWND hBtn, hBtn3; // kept, never read again
     WNDCLASSEXA wc;
     MSG msg;
@@ -105,8 +101,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow)
     UpdateWindow(hWnd);
 
     // Narrow multi-line buttons: the spaced captions wrap into one letter a line.
-    hBtn = CreateWindowExA(0, "BUTTON", "D i  s k  F  r  e  e", WS_CHILD | WS_VISIBLE | BS_MULTILINE,
-                           674, 10, 20, 139, hWnd, (HMENU)(INT_PTR)IDC_DISKFREE, hInst, NULL);
+    hBtn =
+        CreateWindowExA(0, "BUTTON", "D i  s k  F  r  e  e", WS_CHILD | WS_VISIBLE | BS_MULTILINE,
+                        674, 10, 20, 139, hWnd, (HMENU)(INT_PTR)IDC_DISKFREE, hInst, NULL);
     hBtn3 = CreateWindowExA(0, "BUTTON", "G e n e r a l P C", WS_CHILD | WS_VISIBLE | BS_MULTILINE,
                             674, 159, 20, 144, hWnd, (HMENU)(INT_PTR)IDC_GENERALPC, hInst, NULL);
 

@@ -5,13 +5,14 @@
 UINT_PTR uTimer = 0;
 
 // Ids not listed (IDC_VIEW notifications from the text list among them) are ignored.
-void DispatchCommand(HWND hWnd, WORD wId)
-{
+void DispatchCommand(HWND hWnd, WORD wId) {
     switch (wId) {
     case IDM_EXIT: PostMessageA(hWnd, WM_CLOSE, 0, 0); break;
     case IDM_TILE: TileWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
     case IDM_ABOUT: DialogBoxParamA(hInst, "AboutBox", hWnd, About, 0); break;
-    case IDM_CASCADE: CascadeWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
+    case IDM_CASCADE:
+        CascadeWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL);
+        break;
     case IDM_KEYBOARD: ShowKeyboardType(); break;
     case IDM_PRIVATEPROFILE: ListProfileSections(); break;
     case IDM_PROFILESECTION: ListPortsSection(); break;
@@ -33,8 +34,7 @@ void DispatchCommand(HWND hWnd, WORD wId)
     }
 }
 
-void QuitSequence(HCURSOR *phCurCursor)
-{
+void QuitSequence(HCURSOR *phCurCursor) {
     if (*phCurCursor) {
         DestroyCursor(*phCurCursor);
         *phCurCursor = NULL;
@@ -44,21 +44,18 @@ void QuitSequence(HCURSOR *phCurCursor)
 
 // WM_CLOSE: while minimized nobody sees a prompt, so flash the taskbar
 // button instead and ask once the window is restored.
-void RequestClose(HWND hWnd, HCURSOR *phCurCursor)
-{
+void RequestClose(HWND hWnd, HCURSOR *phCurCursor) {
     if (IsIconic(hWnd)) {
         uTimer = SetTimer(hWnd, 1, 500, NULL);
         return;
     }
-    if (MessageBoxA(hWnd, "Do you want to quit?", lpszAppName, MB_YESNO | MB_ICONQUESTION) ==
-        IDNO)
+    if (MessageBoxA(hWnd, "Do you want to quit?", lpszAppName, MB_YESNO | MB_ICONQUESTION) == IDNO)
         return;
     QuitSequence(phCurCursor);
 }
 
 // WM_SIZE: the first size change after a deferred close is the restore.
-void ResumeClose(HWND hWnd)
-{
+void ResumeClose(HWND hWnd) {
     if (uTimer == 0)
         return;
     KillTimer(hWnd, uTimer);
@@ -67,8 +64,7 @@ void ResumeClose(HWND hWnd)
     PostMessageA(hWnd, WM_CLOSE, 0, 0);
 }
 
-LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     static HCURSOR hCurCursor = NULL;
 
     switch (uMsg) {

@@ -6,8 +6,7 @@
 
 #include <cstdlib>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     int nSeconds = argc > 1 ? atoi(argv[1]) : 10;
     HWND hWnd = StartApp(SW_SHOWNORMAL);
     if (!hWnd)
