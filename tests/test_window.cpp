@@ -41,7 +41,7 @@ RECT ChildRect(HWND hChild) {
     return rc;
 }
 
-struct ChildSpec {
+struct ChildLayout {
     HWND *phWnd; // the global, or NULL for a button looked up by id
     int nId;
     const char *lpszClass;
@@ -146,7 +146,7 @@ TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould) {
     const DWORD dwTree = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_DISABLEDRAGDROP;
     // The list box drops WS_VSCROLL while it has nothing to scroll; checked below.
     const DWORD dwList = WS_BORDER | LBS_NOTIFY | LBS_SORT;
-    const ChildSpec specs[] = {
+    const ChildLayout layouts[] = {
         {&hListd, 101, "SysListView32", LVS_REPORT, WS_EX_CLIENTEDGE, 10, 10, 654, 140},
         {&hList3, 101, "SysListView32", LVS_REPORT, WS_EX_CLIENTEDGE, 10, 158, 654, 140},
         {&hListt, 101, "ListBox", dwList, WS_EX_CLIENTEDGE, 10, 308, 683, 140},
@@ -154,31 +154,31 @@ TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould) {
         {NULL, 1700, "Button", BS_MULTILINE, 0, 674, 10, 20, 139},
         {NULL, 1800, "Button", BS_MULTILINE, 0, 674, 159, 20, 144},
     };
-    for (const ChildSpec &spec : specs) {
-        HWND hChild = spec.phWnd ? *spec.phWnd : GetDlgItem(hWnd, spec.nId);
-        ASSERT_NE(hChild, (HWND)NULL) << spec.lpszClass << " " << spec.nId;
-        SCOPED_TRACE(ClassOf(hChild) + " at " + std::to_string(spec.x) + "," +
-                     std::to_string(spec.y));
+    for (const ChildLayout &want : layouts) {
+        HWND hChild = want.phWnd ? *want.phWnd : GetDlgItem(hWnd, want.nId);
+        ASSERT_NE(hChild, (HWND)NULL) << want.lpszClass << " " << want.nId;
+        SCOPED_TRACE(ClassOf(hChild) + " at " + std::to_string(want.x) + "," +
+                     std::to_string(want.y));
         EXPECT_EQ(GetParent(hChild), hWnd);
-        EXPECT_STRCASEEQ(ClassOf(hChild).c_str(), spec.lpszClass);
-        EXPECT_EQ(GetDlgCtrlID(hChild), spec.nId);
+        EXPECT_STRCASEEQ(ClassOf(hChild).c_str(), want.lpszClass);
+        EXPECT_EQ(GetDlgCtrlID(hChild), want.nId);
         DWORD dwStyle = (DWORD)GetWindowLongA(hChild, GWL_STYLE);
-        EXPECT_EQ(dwStyle & (WS_CHILD | WS_VISIBLE | spec.dwStyle),
-                  WS_CHILD | WS_VISIBLE | spec.dwStyle);
+        EXPECT_EQ(dwStyle & (WS_CHILD | WS_VISIBLE | want.dwStyle),
+                  WS_CHILD | WS_VISIBLE | want.dwStyle);
         EXPECT_FALSE(dwStyle & WS_TABSTOP) << "no view or button is a tab stop";
-        EXPECT_EQ((DWORD)GetWindowLongA(hChild, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, spec.dwExStyle);
+        EXPECT_EQ((DWORD)GetWindowLongA(hChild, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, want.dwExStyle);
         RECT rc = ChildRect(hChild);
-        EXPECT_EQ(rc.left, spec.x);
-        EXPECT_EQ(rc.top, spec.y);
-        EXPECT_EQ(rc.right - rc.left, spec.cx);
-        if (spec.phWnd == &hListt) {
+        EXPECT_EQ(rc.left, want.x);
+        EXPECT_EQ(rc.top, want.y);
+        EXPECT_EQ(rc.right - rc.left, want.cx);
+        if (want.phWnd == &hListt) {
             // Integral height: the list box trims itself to whole lines.
             int nItem = (int)SendMessageA(hListt, LB_GETITEMHEIGHT, 0, 0);
-            EXPECT_LE(rc.bottom - rc.top, spec.cy);
-            EXPECT_GT(rc.bottom - rc.top, spec.cy - nItem);
+            EXPECT_LE(rc.bottom - rc.top, want.cy);
+            EXPECT_GT(rc.bottom - rc.top, want.cy - nItem);
             EXPECT_FALSE(dwStyle & LBS_NOINTEGRALHEIGHT);
         } else {
-            EXPECT_EQ(rc.bottom - rc.top, spec.cy);
+            EXPECT_EQ(rc.bottom - rc.top, want.cy);
         }
     }
     // Enough lines to scroll bring the scroll bar.
