@@ -2,54 +2,78 @@
 # Runs the whole test suite on the 32-bit product, in one Wine process.
 #
 # This kernel cannot execute 32-bit Linux programs, so 32-bit Wine runs under
-# qemu user emulation registered with binfmt_misc. Each 32-bit process costs
-# about a minute of emulator start-up, hence one process for the whole suite.
-# Sets up what it needs (i386 Wine, qemu, binfmt_misc), so it must run as root.
+# qemu user emulation registered with binfmt_misc. It takes the qemu of
+# bookworm-backports (10.x): under bookworm's own 7.2 every 32-bit process
+# needs about a minute to start, and a process that holds a suspended thread
+# (Corvane's registry watcher before first use) hangs for good in the first
+# drive query. Sets up what it needs (i386 Wine, qemu, binfmt_misc), so it
+# must run as root.
 #
 #   scripts/test-win32.sh [gtest options, e.g. --gtest_filter='MainWindow.*']
 #
 # CORVANE_WIN32_BUILD: build folder (default build/win32).
-# CORVANE_WIN32_TIMEOUT: seconds the suite may take (default 1800).
-# CORVANE_REUSE_PREFIX=1: keep the Wine prefix of an earlier run (saves the
-# minutes its creation takes under emulation; default is a fresh one).
-# Exit code: 0 if every test passed, 1 if a test failed, 2 if set-up failed.
+# CORVANE_WIN32_TIMEOUT: seconds the suite may take (default 900).
+# CORVANE_REUSE_PREFIX=1: keep the Wine prefix of an earlier run (default is a
+# fresh one).
+# Exit code: 0 if every test passed, 1 if a test failed, 2 if set-up failed,
+# 3 if this machine cannot run 32-bit programs at all (not root, or no
+# binfmt_misc to hand them to qemu).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_WIN32_BUILD:-$root/build/win32}
+qemu=/usr/bin/qemu-i386
 
 fail() {
     echo "test-win32.sh: $*" >&2
     exit 2
 }
+cannot() {
+    echo "test-win32.sh: $*" >&2
+    exit 3
+}
 
-[ "$(id -u)" = 0 ] || fail "must run as root: it installs wine32:i386 and qemu-user-static and registers qemu for i386 programs with binfmt_misc"
+[ "$(id -u)" = 0 ] || cannot "must run as root: it installs wine32:i386 and qemu-user (bookworm-backports) and registers qemu for i386 programs with binfmt_misc"
+
+installed() {
+    dpkg-query -W -f '${Status}\n' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+# qemu-user of 9.1 or later carries the static emulators.
+qemu_ok() {
+    installed qemu-user && [ -x $qemu ] &&
+        dpkg --compare-versions "$(dpkg-query -W -f '${Version}' qemu-user)" ge 1:9.1
+}
 
 # 32-bit Wine and the emulator it runs under.
-missing=
-for pkg in wine32:i386 qemu-user-static; do
-    dpkg-query -W -f '${Status}\n' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
-        missing="$missing $pkg"
-done
-if [ -n "$missing" ]; then
-    echo "== installing$missing"
+if ! installed wine32:i386 || ! qemu_ok; then
+    echo "== installing wine32:i386 and qemu-user from bookworm-backports"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ||
         fail "dpkg --add-architecture i386 failed"
+    if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d; then
+        printf '%s\n' 'deb http://deb.debian.org/debian bookworm-backports main' \
+            >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add bookworm-backports"
+    fi
     apt-get update -q || fail "apt-get update failed"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing ||
-        fail "could not install$missing"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386 ||
+        fail "could not install wine32:i386"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        -t bookworm-backports qemu-user || fail "could not install qemu-user from bookworm-backports"
+    qemu_ok || fail "qemu-user 9.1 or later is needed ($qemu)"
 fi
 
-# Let the kernel hand i386 ELF programs to qemu.
+# Let the kernel hand i386 ELF programs to that qemu (an older registration,
+# e.g. bookworm's qemu-i386-static, is replaced).
 binfmt=/proc/sys/fs/binfmt_misc
 if [ ! -e $binfmt/register ]; then
-    mount -t binfmt_misc binfmt_misc $binfmt || fail "cannot mount binfmt_misc on $binfmt"
+    mount -t binfmt_misc binfmt_misc $binfmt || cannot "cannot mount binfmt_misc on $binfmt"
 fi
-if ! grep -qs 'interpreter /usr/bin/qemu-i386-static' $binfmt/*; then
-    echo "== registering qemu-i386-static for i386 programs"
-    printf '%s\n' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-        >$binfmt/register || fail "cannot register qemu-i386 with binfmt_misc"
+if ! grep -qsx "interpreter $qemu" $binfmt/qemu-i386; then
+    echo "== registering $qemu for i386 programs"
+    [ -e $binfmt/qemu-i386 ] && { echo -1 >$binfmt/qemu-i386 || fail "cannot drop the old qemu-i386 entry"; }
+    printf '%s\n' ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
+        >$binfmt/register || cannot "cannot register qemu-i386 with binfmt_misc"
 fi
-grep -qs '^enabled' $binfmt/status || fail "binfmt_misc is disabled ($binfmt/status)"
+grep -qs '^enabled' $binfmt/status || cannot "binfmt_misc is disabled ($binfmt/status)"
+grep -qs '^enabled' $binfmt/qemu-i386 || fail "the qemu-i386 entry of binfmt_misc is disabled"
 
 # The 32-bit build, tests included.
 echo "== building the win32 preset in $build"
@@ -65,13 +89,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver
 # The tests' own prefix set-up (tests/make-prefix.sh: drives, null display
 # driver), with its 32-bit part: without it syswow64 stays empty and no 32-bit
-# program can start ("could not load kernel32.dll"). Minutes under emulation.
+# program can start ("could not load kernel32.dll").
 # CORVANE_REUSE_PREFIX=1 keeps a complete prefix from an earlier run.
 "$WINESERVER" -k >/dev/null 2>&1
 if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-wow64" ]; then
     echo "== reusing the Wine prefix $WINEPREFIX"
 else
-    echo "== creating the Wine prefix $WINEPREFIX (minutes under emulation)"
+    echo "== creating the Wine prefix $WINEPREFIX"
     start=$(date +%s)
     CORVANE_PREFIX_WOW64=1 sh "$root/tests/make-prefix.sh" "$WINEPREFIX" ||
         fail "cannot create the Wine prefix"
@@ -91,13 +115,13 @@ trap 'exit 130' INT TERM
 "$WINESERVER" -p </dev/null >/dev/null 2>&1
 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
 
-echo "== running corvane_tests.exe (i686) under 32-bit Wine; the emulator needs a minute to start"
+echo "== running corvane_tests.exe (i686) under 32-bit Wine"
 cd "$build" || exit 2
 start=$(date +%s)
 # A hung test must not hold CI forever.
-timeout -k 30 "${CORVANE_WIN32_TIMEOUT:-1800}" /usr/lib/wine/wine ./corvane_tests.exe "$@"
+timeout -k 30 "${CORVANE_WIN32_TIMEOUT:-900}" /usr/lib/wine/wine ./corvane_tests.exe "$@"
 rc=$?
-[ $rc = 124 ] && echo "== timed out after ${CORVANE_WIN32_TIMEOUT:-1800} s"
+[ $rc = 124 ] && echo "== timed out after ${CORVANE_WIN32_TIMEOUT:-900} s"
 echo "== 32-bit suite exit code $rc after $(($(date +%s) - start)) s"
 [ $rc = 0 ] || exit 1
 exit 0
