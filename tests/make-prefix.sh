@@ -22,7 +22,7 @@ boot='/usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 &&
       /usr/lib/wine/wineserver -w'
 
 # With 32-bit Wine installed, prefix creation would also run a 32-bit step
-# under emulation (minutes); as root, hide that loader just for this. A prefix
+# under emulation (slow); as root, hide that loader just for this. A prefix
 # that must run 32-bit programs (CORVANE_PREFIX_WOW64=1) needs that step.
 if [ -e /usr/lib/wine/wine ] && [ "$(id -u)" = 0 ] && [ "${CORVANE_PREFIX_WOW64:-0}" != 1 ] &&
     command -v unshare >/dev/null; then
