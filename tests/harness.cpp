@@ -15,8 +15,7 @@ std::mutex boxLock;
 std::vector<BoxSeen> boxes;
 volatile LONG nBoxAnswer = 0;
 
-BOOL CALLBACK FindIconChild(HWND hChild, LPARAM lParam)
-{
+BOOL CALLBACK FindIconChild(HWND hChild, LPARAM lParam) {
     char szClass[32];
     GetClassNameA(hChild, szClass, sizeof(szClass));
     if (lstrcmpiA(szClass, "Static") == 0 &&
@@ -27,16 +26,7 @@ BOOL CALLBACK FindIconChild(HWND hChild, LPARAM lParam)
     return TRUE;
 }
 
-std::string TextOf(HWND hWnd)
-{
-    char szText[2048] = "";
-    if (hWnd)
-        GetWindowTextA(hWnd, szText, sizeof(szText));
-    return szText;
-}
-
-LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam) {
     if (nCode == HCBT_ACTIVATE) {
         HWND hWnd = (HWND)wParam;
         char szClass[32];
@@ -63,8 +53,7 @@ LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(hCbtHook, nCode, wParam, lParam);
 }
 
-DWORD WINAPI AppThread(LPVOID)
-{
+DWORD WINAPI AppThread(LPVOID) {
     hCbtHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
     int nExit = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", nAppShow);
     InterlockedExchange(&nAppExit, nExit);
@@ -84,8 +73,21 @@ DWORD WINAPI AppThread(LPVOID)
 
 } // namespace
 
-HWND StartApp(int nCmdShow)
-{
+std::string TextOf(HWND hWnd) {
+    char szText[2048] = "";
+    if (hWnd)
+        GetWindowTextA(hWnd, szText, sizeof(szText));
+    return szText;
+}
+
+std::string ClassOf(HWND hWnd) {
+    char szClass[256] = "";
+    if (hWnd)
+        GetClassNameA(hWnd, szClass, sizeof(szClass));
+    return szClass;
+}
+
+HWND StartApp(int nCmdShow) {
     StopApp();
     ClearBoxes();
     SetBoxAnswer(0);
@@ -104,8 +106,7 @@ HWND StartApp(int nCmdShow)
     return hAppWnd;
 }
 
-bool WaitForExit(DWORD ms, int *pnExit)
-{
+bool WaitForExit(DWORD ms, int *pnExit) {
     if (!hAppThread || WaitForSingleObject(hAppThread, ms) != WAIT_OBJECT_0)
         return false;
     if (pnExit)
@@ -113,8 +114,7 @@ bool WaitForExit(DWORD ms, int *pnExit)
     return true;
 }
 
-void StopApp()
-{
+void StopApp() {
     if (hNotify) {
         // The watcher never ends by itself; a fresh app needs a fresh one.
         TerminateThread(hNotify, 0);
@@ -142,45 +142,37 @@ void StopApp()
     uTimer = 0;
 }
 
-HWND AppWindow()
-{
+HWND AppWindow() {
     return hAppWnd;
 }
 
-DWORD AppThreadId()
-{
+DWORD AppThreadId() {
     return dwAppThreadId;
 }
 
-void SendCommand(WORD wId)
-{
+void SendCommand(WORD wId) {
     SendMessageA(hAppWnd, WM_COMMAND, MAKEWPARAM(wId, 0), 0);
 }
 
-void PostCommand(WORD wId)
-{
+void PostCommand(WORD wId) {
     PostMessageA(hAppWnd, WM_COMMAND, MAKEWPARAM(wId, 0), 0);
 }
 
-void SetBoxAnswer(int nButtonId)
-{
+void SetBoxAnswer(int nButtonId) {
     InterlockedExchange(&nBoxAnswer, nButtonId);
 }
 
-std::vector<BoxSeen> BoxesSeen()
-{
+std::vector<BoxSeen> BoxesSeen() {
     std::lock_guard<std::mutex> guard(boxLock);
     return boxes;
 }
 
-void ClearBoxes()
-{
+void ClearBoxes() {
     std::lock_guard<std::mutex> guard(boxLock);
     boxes.clear();
 }
 
-bool WaitForBoxes(size_t n, DWORD ms)
-{
+bool WaitForBoxes(size_t n, DWORD ms) {
     DWORD dwStart = GetTickCount();
     while (BoxesSeen().size() < n) {
         if (GetTickCount() - dwStart > ms)
@@ -190,8 +182,7 @@ bool WaitForBoxes(size_t n, DWORD ms)
     return true;
 }
 
-void PressButton(HWND hBox, int nButtonId)
-{
+void PressButton(HWND hBox, int nButtonId) {
     HWND hButton = GetDlgItem(hBox, nButtonId);
     if (hButton)
         PostMessageA(hButton, BM_CLICK, 0, 0);
@@ -199,8 +190,7 @@ void PressButton(HWND hBox, int nButtonId)
         PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(nButtonId, BN_CLICKED), 0);
 }
 
-void Pump(DWORD ms)
-{
+void Pump(DWORD ms) {
     if (ms)
         Sleep(ms);
     DWORD_PTR dwResult;
@@ -210,8 +200,7 @@ void Pump(DWORD ms)
     SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &dwResult);
 }
 
-void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement)
-{
+void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement) {
     // Found by name through the import name table, so patching twice or
     // putting the original back works the same way.
     BYTE *pBase = (BYTE *)GetModuleHandleA(NULL);
@@ -243,8 +232,7 @@ void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement)
     return NULL;
 }
 
-void DeleteTree(HKEY hRoot, const char *lpszPath)
-{
+void DeleteTree(HKEY hRoot, const char *lpszPath) {
     HKEY hKey;
     if (RegOpenKeyExA(hRoot, lpszPath, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
         return;

@@ -53,6 +53,10 @@ void Pump(DWORD ms = 0);
 // platform and put the original back afterwards. NULL if not imported.
 void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement);
 
+// A window's title text and class name ("" for no window).
+std::string TextOf(HWND hWnd);
+std::string ClassOf(HWND hWnd);
+
 // Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE.
 void DeleteTree(HKEY hRoot, const char *lpszPath);
 

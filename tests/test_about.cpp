@@ -15,18 +15,6 @@ const char *const CREDIT_ITEMS[] = {
 };
 const int N_CREDIT_ITEMS = sizeof(CREDIT_ITEMS) / sizeof(CREDIT_ITEMS[0]);
 
-std::string TextOf(HWND hWnd) {
-    char szText[2048] = "";
-    GetWindowTextA(hWnd, szText, sizeof(szText));
-    return szText;
-}
-
-std::string ClassOf(HWND hWnd) {
-    char szClass[64] = "";
-    GetClassNameA(hWnd, szClass, sizeof(szClass));
-    return szClass;
-}
-
 // Reads one string or ordinal field of a dialog template.
 std::string ReadField(const WORD *&pw) {
     if (*pw == 0xFFFF) {

@@ -21,18 +21,6 @@ class MainWindow : public ::testing::Test {
     }
 };
 
-std::string ClassOf(HWND hWnd) {
-    char szClass[64] = "";
-    GetClassNameA(hWnd, szClass, sizeof(szClass));
-    return szClass;
-}
-
-std::string TextOf(HWND hWnd) {
-    char szText[256] = "";
-    GetWindowTextA(hWnd, szText, sizeof(szText));
-    return szText;
-}
-
 // A child's rectangle in its parent's client coordinates.
 RECT ChildRect(HWND hChild) {
     RECT rc;
