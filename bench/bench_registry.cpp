@@ -92,9 +92,10 @@ int main(int argc, char **argv) {
         fprintf(stderr, "the main window did not open\n");
         return 1;
     }
-    pfnRealSend = (SendMessageFn)PatchImport("user32.dll", "SendMessageA", (void *)TimeSend);
-    pfnRealNotify =
-        (RegNotifyFn)PatchImport("advapi32.dll", "RegNotifyChangeKeyValue", (void *)CountNotify);
+    ImportPatch send("user32.dll", "SendMessageA", (void *)TimeSend);
+    ImportPatch notify("advapi32.dll", "RegNotifyChangeKeyValue", (void *)CountNotify);
+    pfnRealSend = send.Original<SendMessageFn>();
+    pfnRealNotify = notify.Original<RegNotifyFn>();
 
     t = Now();
     SendCommand(IDM_REGEDIT); // also starts the watcher
@@ -118,8 +119,6 @@ int main(int argc, char **argv) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchProbe");
 
     StopApp();
-    PatchImport("user32.dll", "SendMessageA", (void *)pfnRealSend);
-    PatchImport("advapi32.dll", "RegNotifyChangeKeyValue", (void *)pfnRealNotify);
 
     printf("%s: walked %ld, tree %ld items (%ld after the added key); bare walk %.2f s, "
            "walk without size queries %.2f s, command fill %.2f s, watcher refill %.2f s; "

@@ -1,5 +1,5 @@
 // The "/c" name taken from a command line of any length and content.
-#include "reporttext.h"
+#include "reports/reporttext.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
 // Environment blocks: walk an arbitrary block and split every entry.
-#include "reporttext.h"
+#include "reports/reporttext.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Every line, caption and box text, with arbitrary numbers and names, into
 // buffers of every size: the text always ends inside the buffer.
-#include "reporttext.h"
+#include "reports/reporttext.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Multi-string blocks, including ones that are not terminated.
-#include "reporttext.h"
+#include "reports/reporttext.h"
 
 #include <cstdlib>
 #include <cstring>

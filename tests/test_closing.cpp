@@ -37,17 +37,15 @@ WORD WINAPI FakeCascadeWindows(HWND hParent, UINT wHow, const RECT *lpRect, UINT
 class Closing : public ::testing::Test {
   protected:
     HWND hWnd = NULL;
-    void *pOldFlash = NULL;
+    ImportPatch flash{"user32.dll", "FlashWindow", (void *)FakeFlashWindow};
     void SetUp() override {
         nFlashOn = nFlashOff = 0;
-        pOldFlash = PatchImport("user32.dll", "FlashWindow", (void *)FakeFlashWindow);
-        ASSERT_NE(pOldFlash, (void *)NULL);
+        ASSERT_TRUE(flash.Applied());
         hWnd = StartApp();
         ASSERT_NE(hWnd, (HWND)NULL);
     }
     void TearDown() override {
         StopApp();
-        PatchImport("user32.dll", "FlashWindow", pOldFlash);
     }
     bool Running() {
         int nExit;
@@ -149,14 +147,13 @@ TEST_F(Closing, DeferredCloseAnsweredYesQuits) {
 
 TEST_F(Closing, DesktopWindowsAreTiledAndCascadedSkippingDisabledOnes) {
     nTiles = nCascades = 0;
-    void *pOldTile = PatchImport("user32.dll", "TileWindows", (void *)FakeTileWindows);
-    void *pOldCascade = PatchImport("user32.dll", "CascadeWindows", (void *)FakeCascadeWindows);
-    ASSERT_NE(pOldTile, (void *)NULL);
-    ASSERT_NE(pOldCascade, (void *)NULL);
-    SendCommand(IDM_TILE);
-    SendCommand(IDM_CASCADE);
-    PatchImport("user32.dll", "TileWindows", pOldTile);
-    PatchImport("user32.dll", "CascadeWindows", pOldCascade);
+    {
+        ImportPatch tile("user32.dll", "TileWindows", (void *)FakeTileWindows);
+        ImportPatch cascade("user32.dll", "CascadeWindows", (void *)FakeCascadeWindows);
+        ASSERT_TRUE(tile.Applied() && cascade.Applied());
+        SendCommand(IDM_TILE);
+        SendCommand(IDM_CASCADE);
+    }
 
     ASSERT_EQ(nTiles, 1);
     EXPECT_EQ(tileCall.hParent, GetDesktopWindow());

@@ -70,13 +70,14 @@ class Cursor : public ::testing::Test {
   protected:
     std::string strLibrary = BesideProgram(SZ_RESLIBRARY);
     std::string strAway = BesideProgram("RESOURCE.DLL.away");
+    std::unique_ptr<ImportPatch> loads;
 
     void SetUp() override {
         PutLibraryBack(); // after a run that died half-way
         bCursorErrorShown = FALSE;
         nLibraryLoads = 0;
-        pRealLoadLibraryA = (LoadLibraryAProc)PatchImport("kernel32.dll", "LoadLibraryA",
-                                                          (void *)CountingLoadLibraryA);
+        loads.reset(new ImportPatch("kernel32.dll", "LoadLibraryA", (void *)CountingLoadLibraryA));
+        pRealLoadLibraryA = loads->Original<LoadLibraryAProc>();
         ASSERT_NE(pRealLoadLibraryA, (LoadLibraryAProc)NULL);
         ASSERT_NE(StartApp(), (HWND)NULL);
         hAfterHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, NULL, AppThreadId());
@@ -90,9 +91,7 @@ class Cursor : public ::testing::Test {
             UnhookWindowsHookEx(hAfterHook);
         hAfterHook = NULL;
         StopApp();
-        if (pRealLoadLibraryA)
-            PatchImport("kernel32.dll", "LoadLibraryA", (void *)pRealLoadLibraryA);
-        pRealLoadLibraryA = NULL;
+        loads.reset();
         PutLibraryBack();
         bCursorErrorShown = FALSE;
     }

@@ -1,6 +1,5 @@
 // The registry tree and its watcher, against real keys in the test prefix.
 #include "harness.h"
-#include "registry/namebuf.h"
 
 #include <gtest/gtest.h>
 
@@ -227,7 +226,7 @@ class RegistryTree : public ::testing::Test {
         ASSERT_NE(hTree, (HWND)NULL);
         pfnAppProc = (WNDPROC)SetWindowLongPtrA(AppWindow(), GWLP_WNDPROC, (LONG_PTR)RunProc);
         nFills = 0;
-        pfnRealSend = (SendMessageFn)PatchImport("user32.dll", "SendMessageA", (void *)WatchSend);
+        pfnRealSend = (SendMessageFn)Patch("user32.dll", "SendMessageA", (void *)WatchSend);
         ASSERT_NE(pfnRealSend, (SendMessageFn)NULL);
         nFailWaits = 0;
         nWaitCalls = 0;
@@ -243,17 +242,13 @@ class RegistryTree : public ::testing::Test {
     }
     void TearDown() override {
         StopApp();
-        for (auto &patch : patches)
-            PatchImport(patch.first.first.c_str(), patch.first.second.c_str(), patch.second);
-        patches.clear();
-        PatchImport("user32.dll", "SendMessageA", (void *)pfnRealSend);
+        patches.Clear();
         lpszRefuseInsert = NULL;
         DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT);
     }
     void *Patch(const char *lpszDll, const char *lpszFunc, void *pFake) {
-        void *pOld = PatchImport(lpszDll, lpszFunc, pFake);
+        void *pOld = patches.Add(lpszDll, lpszFunc, pFake);
         EXPECT_NE(pOld, nullptr) << lpszFunc;
-        patches.push_back({{lpszDll, lpszFunc}, pOld});
         return pOld;
     }
     // Fills while nothing else writes the registry, and returns what the
@@ -267,7 +262,7 @@ class RegistryTree : public ::testing::Test {
                 return after;
         }
     }
-    std::vector<std::pair<std::pair<std::string, std::string>, void *>> patches;
+    ImportPatches patches;
 };
 
 LONG FillCount() {
@@ -618,23 +613,4 @@ TEST_F(RegistryTree, KeysChurningDuringRefillsEndWithTheTreeMatchingTheRegistry)
     ASSERT_EQ(tree.size(), registry.size());
     for (size_t i = 0; i < tree.size(); i++)
         ASSERT_EQ(tree[i], registry[i]) << "item " << i;
-}
-
-TEST(RegistryNames, BufferGrowthAndWatcherPausesAreBounded) {
-    EXPECT_EQ(NextNameBufferSize(1), 64u);
-    EXPECT_EQ(NextNameBufferSize(256), 512u);
-    EXPECT_EQ(NextNameBufferSize(20000), 32768u);
-    EXPECT_EQ(NextNameBufferSize(32768), 0u);
-    unsigned long dwSize = 1;
-    int nSteps = 0;
-    while ((dwSize = NextNameBufferSize(dwSize)) != 0)
-        nSteps++;
-    EXPECT_LT(nSteps, 20);
-
-    EXPECT_EQ(NextBackoff(0), 50u);
-    EXPECT_EQ(NextBackoff(50), 100u);
-    unsigned long dwPause = 0;
-    for (int i = 0; i < 30; i++)
-        dwPause = NextBackoff(dwPause);
-    EXPECT_EQ(dwPause, 5000u);
 }

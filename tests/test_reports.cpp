@@ -9,40 +9,6 @@
 #include <string>
 #include <vector>
 
-typedef std::vector<std::vector<std::string>> Rows;
-
-static Rows ListViewRows(HWND hList, int nCols) {
-    Rows rows;
-    int nCount = (int)SendMessageA(hList, LVM_GETITEMCOUNT, 0, 0);
-    for (int nRow = 0; nRow < nCount; nRow++) {
-        std::vector<std::string> row;
-        for (int nCol = 0; nCol < nCols; nCol++) {
-            char szText[1024] = "";
-            LVITEMA item;
-            ZeroMemory(&item, sizeof(item));
-            item.iSubItem = nCol;
-            item.pszText = szText;
-            item.cchTextMax = sizeof(szText);
-            SendMessageA(hList, LVM_GETITEMTEXTA, (WPARAM)nRow, (LPARAM)&item);
-            row.push_back(szText);
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-static std::vector<std::string> ListBoxLines(HWND hList) {
-    std::vector<std::string> lines;
-    int nCount = (int)SendMessageA(hList, LB_GETCOUNT, 0, 0);
-    for (int i = 0; i < nCount; i++) {
-        char szText[1024] = "";
-        if ((int)SendMessageA(hList, LB_GETTEXTLEN, i, 0) < (int)sizeof(szText))
-            SendMessageA(hList, LB_GETTEXT, i, (LPARAM)szText);
-        lines.push_back(szText);
-    }
-    return lines;
-}
-
 // Every test runs against a fresh main window and undoes its import patches.
 class Reports : public ::testing::Test {
   protected:
@@ -52,23 +18,17 @@ class Reports : public ::testing::Test {
         SetBoxAnswer(IDOK);
     }
     void TearDown() override {
-        for (auto it = patches.rbegin(); it != patches.rend(); ++it)
-            PatchImport(it->lpszDll, it->lpszFunc, it->pOriginal);
-        patches.clear();
+        patches.Clear();
         StopApp();
     }
     // Swaps an import for the rest of the test; returns the original.
     void *Patch(const char *lpszDll, const char *lpszFunc, void *pFake) {
-        void *pOriginal = PatchImport(lpszDll, lpszFunc, pFake);
+        void *pOriginal = patches.Add(lpszDll, lpszFunc, pFake);
         EXPECT_NE(pOriginal, nullptr) << lpszFunc;
-        if (pOriginal)
-            patches.push_back({lpszDll, lpszFunc, pOriginal});
         return pOriginal;
     }
     void Unpatch() {
-        for (auto it = patches.rbegin(); it != patches.rend(); ++it)
-            PatchImport(it->lpszDll, it->lpszFunc, it->pOriginal);
-        patches.clear();
+        patches.Clear();
     }
     BoxSeen OnlyBox() {
         std::vector<BoxSeen> boxes = BoxesSeen();
@@ -77,11 +37,7 @@ class Reports : public ::testing::Test {
     }
 
   private:
-    struct PatchRecord {
-        const char *lpszDll, *lpszFunc;
-        void *pOriginal;
-    };
-    std::vector<PatchRecord> patches;
+    ImportPatches patches;
 };
 
 // ---- Drive table ----

@@ -6,6 +6,7 @@
 
 #include "corvane.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,14 +49,60 @@ void PressButton(HWND hBox, int nButtonId);
 // Lets the window's thread handle what is queued and waits ms more.
 void Pump(DWORD ms = 0);
 
-// Replaces an imported function (by DLL and name) in this program's import
-// table and returns what was there, so a test can watch calls to the
-// platform and put the original back afterwards. NULL if not imported.
-void *PatchImport(const char *lpszDll, const char *lpszFunc, void *pReplacement);
+// ---- support/imports.cpp ----
 
+// Swaps one function this program imports (by DLL and name) for a fake, for
+// as long as the object lives, so a test can watch or fail a platform call.
+// The original goes back when it ends; Original() calls through to it.
+class ImportPatch {
+  public:
+    ImportPatch(const char *lpszDll, const char *lpszFunc, void *pFake);
+    ~ImportPatch();
+    ImportPatch(const ImportPatch &) = delete;
+    ImportPatch &operator=(const ImportPatch &) = delete;
+    bool Applied() const {
+        return pOriginal != NULL;
+    }
+    template <class Fn> Fn Original() const {
+        return (Fn)pOriginal;
+    }
+
+  private:
+    std::string dll, func;
+    void *pOriginal;
+};
+
+// Patches kept for the rest of a test, undone newest first by Clear() or at
+// the end; Add returns the original function.
+class ImportPatches {
+  public:
+    ~ImportPatches() {
+        Clear();
+    }
+    template <class Fn> Fn Add(const char *lpszDll, const char *lpszFunc, Fn pFake) {
+        patches.emplace_back(new ImportPatch(lpszDll, lpszFunc, (void *)pFake));
+        return patches.back()->Original<Fn>();
+    }
+    void Clear() {
+        while (!patches.empty())
+            patches.pop_back();
+    }
+
+  private:
+    std::vector<std::unique_ptr<ImportPatch>> patches;
+};
+
+// ---- support/views.cpp: what the views show, read back as wide text and
+// given as UTF-8, so a name mangled on its way in cannot pass ----
+
+typedef std::vector<std::vector<std::string>> Rows;
+Rows ListViewRows(HWND hList, int nCols);
+std::vector<std::string> ListBoxLines(HWND hList);
 // A window's title text and class name ("" for no window).
 std::string TextOf(HWND hWnd);
 std::string ClassOf(HWND hWnd);
+// UTF-16 to UTF-8.
+std::string Utf8(const wchar_t *lpsz);
 
 // Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE.
 void DeleteTree(HKEY hRoot, const char *lpszPath);
