@@ -48,6 +48,7 @@ extern HWND hListd; // drive table
 extern HWND hList3; // environment table
 extern HWND hListt; // text list
 extern HWND hTree;  // registry tree
+extern HWND hWndMain; // the main window: owner of every box, target of the watcher
 extern HANDLE hNotify;
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 void CreateViews(HWND hWnd);

@@ -56,6 +56,8 @@ TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows) {
                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}; // 10 and 11
     for (const char *lpszId : lpszOs)
         EXPECT_NE(manifest.find(lpszId), std::string::npos) << lpszId;
+    // Names in any language pass through the 8-bit calls: the process runs in UTF-8.
+    EXPECT_EQ(GetACP(), 65001u);
     // The classic control look the views were laid out with.
     EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }

@@ -9,6 +9,7 @@ HWND hListd = NULL;
 HWND hList3 = NULL;
 HWND hListt = NULL;
 HWND hTree = NULL;
+HWND hWndMain = NULL;
 HANDLE hNotify = NULL;
 
 static HWND CreateView(const char *lpszClass, DWORD dwStyle, int x, int y, int cx, int cy,
@@ -31,6 +32,7 @@ static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWid
 // WM_CREATE: the views, their columns, the tree's images and the suspended
 // watcher. A view that fails stays null; the window is created regardless.
 void CreateViews(HWND hWnd) {
+    hWndMain = hWnd;
     static const char *lpszDriveCols[] = {"Drive", "Label", "Format", "Long Names",
                                           "Type",  "Space", "Free"};
     static const int nDriveWidths[] = {50, 100, 100, 100, 100, 100, 100};

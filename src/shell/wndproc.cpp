@@ -9,7 +9,7 @@ void DispatchCommand(HWND hWnd, WORD wId) {
     switch (wId) {
     case IDM_EXIT: PostMessageA(hWnd, WM_CLOSE, 0, 0); break;
     case IDM_TILE: TileWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
-    case IDM_ABOUT: DialogBoxParamA(hInst, "AboutBox", hWnd, About, 0); break;
+    case IDM_ABOUT: DialogBoxParamA(hInst, SZ_ABOUTBOX, hWnd, About, 0); break;
     case IDM_CASCADE:
         CascadeWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL);
         break;

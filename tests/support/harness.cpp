@@ -123,7 +123,7 @@ void StopApp() {
     }
     hAppWnd = NULL;
     dwAppThreadId = 0;
-    hListd = hList3 = hListt = hTree = NULL;
+    hListd = hList3 = hListt = hTree = hWndMain = NULL;
     hInst = NULL;
     uTimer = 0;
 }
