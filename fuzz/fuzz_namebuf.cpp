@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     memcpy(&dwStart, data, size < sizeof(dwStart) ? size : sizeof(dwStart));
     unsigned long dwSize = dwStart;
     for (int nSteps = 0; (dwSize = NextNameBufferSize(dwSize)) != 0; nSteps++) {
-        if (dwSize > 32768 || nSteps > 20)
+        if (dwSize > 65536 || nSteps > 20)
             abort(); // past the bound, or growing for ever
     }
     unsigned long dwPause = NextBackoff(dwStart);

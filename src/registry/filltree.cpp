@@ -1,168 +1,167 @@
 // Registry tree: every key and value name of HKEY_LOCAL_MACHINE, rebuilt
-// from scratch on each fill. Fills run only on the user-interface thread
-// (commands, and WM_REFILLTREE from the watcher), so they never overlap.
+// from scratch on each fill. The walker reads the names; only this thread
+// touches the tree. A command fills at once (the walker reads while this
+// thread inserts); a watcher refill inserts in short slices between the
+// window's other messages. One fill at a time: a new one ends the old.
 #include "corvane.h"
 #include "registry/namebuf.h"
 
-#include <cstring>
+// Deeper than the registry allows keys to nest; deeper names are dropped.
+static const unsigned MAX_DEPTH = 520;
+// A refill gives the window back this often (ms).
+static const double SLICE_MS = 15.0;
 
-// Grows a name buffer after ERROR_MORE_DATA. False when it cannot grow.
-static bool GrowBuffer(char **ppszBuf, DWORD *pdwSize) {
-    DWORD dwNewSize = NextNameBufferSize(*pdwSize);
-    if (dwNewSize == 0)
-        return false;
-    void *pNew = HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *ppszBuf, dwNewSize);
-    if (!pNew)
-        return false;
-    *ppszBuf = (char *)pNew;
-    *pdwSize = dwNewSize;
-    return true;
+volatile LONG nFillsDone = 0;
+static LONG nGeneration;
+static BOOL bFilling, bRefillDue;
+static HTREEITEM hStack[MAX_DEPTH]; // the last key item at each depth
+static TreeBatch *pBatch;           // being inserted, from cbAt on
+static DWORD cbAt;
+
+enum { FILL_DONE, FILL_WAITING, FILL_TIMEUP };
+
+static double NowMs(void) {
+    LARGE_INTEGER li, liFreq;
+    QueryPerformanceCounter(&li);
+    QueryPerformanceFrequency(&liFreq);
+    return li.QuadPart * 1000.0 / liFreq.QuadPart;
 }
 
-// Value names wait here until every key is in the tree. Wine's tree view
-// finds a parent by scanning its items from the oldest, so a parent costs
-// as many steps as items were inserted before it; with the values (three
-// quarters of a big hive) inserted last, their keys sit far nearer the
-// front than in walk order. Records: parent item, then the name and its
-// terminator. Appended to the end of each key, they land exactly where the
-// walk order would have put them.
-static BYTE *pPending;
-static SIZE_T cbPending, cbPendingMax;
-
-static void InsertValue(HTREEITEM hParent, char *lpszValueName) {
-    TVINSERTSTRUCTA tviValue = {};
-    tviValue.hParent = hParent;
-    tviValue.hInsertAfter = TVI_LAST;
-    tviValue.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-    tviValue.item.pszText = lpszValueName;
-    tviValue.item.iImage = 2;
-    tviValue.item.iSelectedImage = 2;
-    SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tviValue);
-}
-
-// Inserts the waiting values in walk order and empties the list.
-static void FlushPendingValues(void) {
-    SIZE_T cbAt = 0;
-    while (cbAt < cbPending) {
-        HTREEITEM hParent;
-        memcpy(&hParent, pPending + cbAt, sizeof(hParent));
-        char *lpszValueName = (char *)pPending + cbAt + sizeof(hParent);
-        InsertValue(hParent, lpszValueName);
-        cbAt += sizeof(hParent) + strlen(lpszValueName) + 1;
+// A name's parent is the last key one level up; with no parent (its folder
+// was refused) the name and everything under it are dropped.
+static void InsertRecord(unsigned nDepth, int nKind, const char *lpszName) {
+    HTREEITEM hParent = nDepth == 0 ? TVI_ROOT : nDepth < MAX_DEPTH ? hStack[nDepth - 1] : NULL;
+    HTREEITEM hItem = NULL;
+    if (hParent) {
+        TVINSERTSTRUCTA tvi = {};
+        tvi.hParent = hParent;
+        tvi.hInsertAfter = TVI_LAST;
+        tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+        tvi.item.pszText = (LPSTR)lpszName;
+        tvi.item.iImage = nKind == RECORD_KEY ? 0 : 2;
+        tvi.item.iSelectedImage = nKind == RECORD_KEY ? 1 : 2;
+        hItem = (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi);
     }
-    cbPending = 0;
+    if (nKind == RECORD_KEY && nDepth < MAX_DEPTH)
+        hStack[nDepth] = hItem;
 }
 
-// Queues one value; when the list cannot grow, what waits goes in first
-// and this one directly, which keeps each key's values in order.
-static void AddValue(HTREEITEM hParent, char *lpszValueName) {
-    SIZE_T cbRecord = sizeof(hParent) + strlen(lpszValueName) + 1;
-    if (cbPendingMax - cbPending < cbRecord) {
-        SIZE_T cbNew = cbPendingMax ? cbPendingMax * 2 : 1 << 20;
-        while (cbNew - cbPending < cbRecord)
-            cbNew *= 2;
-        void *pNew = pPending ? HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, pPending, cbNew)
-                              : HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbNew);
-        if (!pNew) {
-            FlushPendingValues();
-            InsertValue(hParent, lpszValueName);
-            return;
+// Inserts what the walker has sent: all of it to the end of the walk when
+// bWait, else until dDeadline or until no batch is ready.
+static int InsertArrived(BOOL bWait, double dDeadline) {
+    for (unsigned nCount = 0;;) {
+        if (!pBatch) {
+            BOOL bEnded;
+            pBatch = NextBatch(bWait ? INFINITE : 0, &bEnded);
+            if (!pBatch)
+                return bEnded ? FILL_DONE : FILL_WAITING;
+            cbAt = 0;
         }
-        pPending = (BYTE *)pNew;
-        cbPendingMax = cbNew;
+        // Batches of an earlier fill cannot come after StopWalker; checked anyway.
+        while (pBatch->nGeneration == nGeneration && cbAt < pBatch->cbUsed) {
+            unsigned nDepth;
+            int nKind;
+            const char *lpszName;
+            size_t cb = UnpackRecord(pBatch->data + cbAt, pBatch->cbUsed - cbAt, &nDepth, &nKind,
+                                     &lpszName);
+            if (!cb)
+                break;
+            InsertRecord(nDepth, nKind, lpszName);
+            cbAt += (DWORD)cb;
+            if (!bWait && ++nCount % 16 == 0 && NowMs() > dDeadline)
+                return FILL_TIMEUP;
+        }
+        BOOL bLast = pBatch->bLast;
+        pBatch = NULL;
+        ReleaseBatch();
+        if (bLast)
+            return FILL_DONE;
     }
-    memcpy(pPending + cbPending, &hParent, sizeof(hParent));
-    memcpy(pPending + cbPending + sizeof(hParent), lpszValueName, cbRecord - sizeof(hParent));
-    cbPending += cbRecord;
 }
 
-void FillTreeView(void) {
+// Ends any fill in progress, empties the tree and starts the walk.
+static void BeginFill(void) {
+    CancelFill();
+    nGeneration++;
+    bRefillDue = FALSE;
     // Redraw off first: emptying a big tree with it on repaints for nothing.
     SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
     SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
-    SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-    EnumerateRegistry(HKEY_LOCAL_MACHINE, TVI_ROOT);
+    bFilling = TRUE;
+    StartWalker(nGeneration); // when it cannot start, the fill ends empty
+}
+
+static void FinishFill(void) {
+    StopWalker();
+    bFilling = FALSE;
     SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
     UpdateWindow(hTree);
+    InterlockedIncrement(&nFillsDone);
+    // Keys changed while it ran: one more refill shows them all.
+    if (bRefillDue) {
+        BeginFill();
+        ContinueFill(FALSE);
+    }
+}
+
+void FillTreeView(void) {
+    SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
+    BeginFill();
+    InsertArrived(TRUE, 0);
+    FinishFill();
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_ARROW));
 }
 
-// Depth-first, pre-order: subkeys (each with its subtree), then value names.
-// A key whose sizes, buffers or enumeration fail keeps what it has so far;
-// a key that cannot be read at all stays a folder with no children.
-void EnumerateRegistry(HKEY hKey, HTREEITEM hParent) {
-    // Shared by every level: safe because fills never overlap and each
-    // field is set again before it is relied on.
-    static TVINSERTSTRUCTA tvi;
-    static DWORD dwNameLen;
-    static int nLevel; // the outermost call inserts the waiting values
-    DWORD dwMaxNameLen = 0, dwMaxValueNameLen = 0;
-    DWORD dwIndex;
-    LONG lReturn;
-    HKEY hNewKey;
-    HTREEITEM hNewItem;
-
-    char *lpszName = NULL, *lpszValueName = NULL;
-
-    nLevel++;
-    if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, NULL, &dwMaxNameLen, NULL, NULL,
-                         &dwMaxValueNameLen, NULL, NULL, NULL) != ERROR_SUCCESS)
-        goto done;
-    dwMaxNameLen++;
-    dwMaxValueNameLen++;
-    lpszName = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwMaxNameLen);
-    lpszValueName = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwMaxValueNameLen);
-    if (!lpszName || !lpszValueName)
-        goto done;
-
-    tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-    tvi.hInsertAfter = TVI_LAST;
-
-    // A name that grew since the size query retries the same index with a
-    // bigger buffer; any other failure (a key deleted under us keeps
-    // failing) ends the pass, so no turn ever inserts or opens garbage.
-    for (dwIndex = 0;;) {
-        dwNameLen = dwMaxNameLen;
-        lReturn = RegEnumKeyExA(hKey, dwIndex, lpszName, &dwNameLen, NULL, NULL, NULL, NULL);
-        if (lReturn == ERROR_MORE_DATA && GrowBuffer(&lpszName, &dwMaxNameLen))
-            continue;
-        if (lReturn != ERROR_SUCCESS || lpszName[0] == '\0')
-            break;
-        tvi.hParent = hParent;
-        tvi.item.pszText = lpszName;
-        tvi.item.iImage = 0;
-        tvi.item.iSelectedImage = 1;
-        hNewItem = (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi);
-        // Without its folder the subtree has nowhere to go; left alone it
-        // would land at the top level.
-        if (hNewItem && RegOpenKeyExA(hKey, lpszName, 0, KEY_READ, &hNewKey) == ERROR_SUCCESS) {
-            EnumerateRegistry(hNewKey, hNewItem);
-            RegCloseKey(hNewKey);
-        }
-        dwIndex++;
+void RefillTreeView(void) {
+    InterlockedExchange(&nNoticesQueued, 0);
+    if (bFilling) {
+        bRefillDue = TRUE;
+        return;
     }
+    BeginFill();
+    ContinueFill(FALSE);
+}
 
-    for (dwIndex = 0;;) {
-        dwNameLen = dwMaxValueNameLen;
-        lReturn = RegEnumValueA(hKey, dwIndex, lpszValueName, &dwNameLen, NULL, NULL, NULL, NULL);
-        if (lReturn == ERROR_MORE_DATA && GrowBuffer(&lpszValueName, &dwMaxValueNameLen))
-            continue;
-        if (lReturn != ERROR_SUCCESS)
-            break;
-        AddValue(hParent, lpszValueName); // empty for the unnamed default value
-        dwIndex++;
-    }
+// Posted messages come before input and paint: with input waiting, the next
+// slice waits for a timer, which comes after them.
+static void QueueSlice(void) {
+    InterlockedExchange(&bSliceQueued, 1);
+    if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)))
+        SetTimer(hWndMain, IDT_FILLSLICE, 0, NULL);
+    else
+        PostMessageA(hWndMain, WM_FILLSLICE, 0, 0);
+}
 
-done:
-    if (lpszName)
-        HeapFree(GetProcessHeap(), 0, lpszName);
-    if (lpszValueName)
-        HeapFree(GetProcessHeap(), 0, lpszValueName);
-    if (--nLevel == 0) {
-        FlushPendingValues();
-        if (pPending)
-            HeapFree(GetProcessHeap(), 0, pPending);
-        pPending = NULL;
-        cbPendingMax = 0;
+void ContinueFill(BOOL bTimer) {
+    if (bTimer)
+        KillTimer(hWndMain, IDT_FILLSLICE);
+    if (!bFilling) {
+        InterlockedExchange(&bSliceQueued, 0);
+        return;
     }
+    if (!bTimer && HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT))) {
+        QueueSlice();
+        return;
+    }
+    InterlockedExchange(&bSliceQueued, 0);
+    switch (InsertArrived(FALSE, NowMs() + SLICE_MS)) {
+    case FILL_DONE: FinishFill(); break;
+    case FILL_TIMEUP: QueueSlice(); break;
+    default: break; // the walker posts when the next batch is ready
+    }
+}
+
+void CancelFill(void) {
+    StopWalker();
+    pBatch = NULL;
+    if (hWndMain)
+        KillTimer(hWndMain, IDT_FILLSLICE);
+    InterlockedExchange(&bSliceQueued, 0);
+    if (bFilling)
+        SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+    bFilling = bRefillDue = FALSE;
+}
+
+BOOL TreeSettled(void) {
+    return !bFilling && !bRefillDue && WatcherIdle();
 }

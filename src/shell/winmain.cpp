@@ -64,6 +64,7 @@ void CreateViews(HWND hWnd) {
             ImageList_LoadImageA(hInst, SZ_TREEIMG, 16, 1, RGB(0, 255, 0), IMAGE_BITMAP, 0);
         SendMessageA(hTree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)hImages);
         DWORD dwThreadID;
+        nWatchState = WATCH_SUSPENDED;
         hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, &dwThreadID);
     }
 }

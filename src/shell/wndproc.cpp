@@ -25,8 +25,8 @@ void DispatchCommand(HWND hWnd, WORD wId) {
     case IDM_SYSINFO: ListSystemInfo(); break;
     case IDM_REGEDIT:
     case IDM_RESET:
+        StartWatcher(); // once; later commands find it running
         FillTreeView();
-        ResumeThread(hNotify); // starts the watcher once; later resumes do nothing
         break;
     case IDM_WINDIR: ShowDirectories(); break;
     case IDM_WINVERSION: ShowVersion(); break;
@@ -35,6 +35,7 @@ void DispatchCommand(HWND hWnd, WORD wId) {
 }
 
 void QuitSequence(HCURSOR *phCurCursor) {
+    CancelFill();
     if (*phCurCursor) {
         DestroyCursor(*phCurCursor);
         *phCurCursor = NULL;
@@ -46,7 +47,7 @@ void QuitSequence(HCURSOR *phCurCursor) {
 // button instead and ask once the window is restored.
 void RequestClose(HWND hWnd, HCURSOR *phCurCursor) {
     if (IsIconic(hWnd)) {
-        uTimer = SetTimer(hWnd, 1, 500, NULL);
+        uTimer = SetTimer(hWnd, IDT_FLASH, 500, NULL);
         return;
     }
     if (MessageBoxA(hWnd, "Do you want to quit?", lpszAppName, MB_YESNO | MB_ICONQUESTION) == IDNO)
@@ -75,8 +76,14 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR: return SetCustomCursor(hWnd, &hCurCursor);
     case WM_KEYDOWN: return 0; // key presses are consumed
     case WM_COMMAND: DispatchCommand(hWnd, LOWORD(wParam)); return 0;
-    case WM_TIMER: FlashWindow(hWnd, TRUE); return 0;
-    case WM_REFILLTREE: FillTreeView(); return 0;
+    case WM_TIMER:
+        if (wParam == IDT_FILLSLICE)
+            ContinueFill(TRUE);
+        else
+            FlashWindow(hWnd, TRUE);
+        return 0;
+    case WM_REFILLTREE: RefillTreeView(); return 0;
+    case WM_FILLSLICE: ContinueFill(FALSE); return 0;
     default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     }
 }
