@@ -96,6 +96,8 @@ wine_make_prefix() {
     )
 }
 
+# Run, not sourced.
+case "$0" in *wine-env.sh) ;; *) return 0 ;; esac
 if [ "${1:-}" = make-prefix ]; then
     [ $# = 3 ] || {
         echo "usage: sh scripts/wine-env.sh make-prefix DIR test|bench|run" >&2
