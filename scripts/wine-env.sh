@@ -7,10 +7,11 @@
 #
 # KIND is one of
 #   test   null display driver, the test drives, and a lean hive: Wine's
-#          class registrations (CLSID, Interface, TypeLib, MIME: two thirds
-#          of HKLM) are left out, so a registry fill is quick, on the
-#          emulated 32-bit build too. Nothing Corvane or its tests use needs
-#          them. CORVANE_PREFIX_WOW64=1 adds the 32-bit part.
+#          class registrations (CLSID, Interface, TypeLib, MIME) and its
+#          telephony country list, two thirds of HKLM, are left out, so a
+#          registry fill is quick, on the emulated 32-bit build too. Nothing
+#          Corvane or its tests use needs them. CORVANE_PREFIX_WOW64=1 adds
+#          the 32-bit part.
 #   bench  null display driver and Wine's whole hive.
 #   run    a plain prefix, for a real (or virtual) display.
 #
@@ -79,9 +80,9 @@ wine_make_prefix() {
         fi
         if [ "$_kind" = test ]; then
             # Written into the hive file while no server runs.
-            awk '
-                 /^\[/ { l = tolower($0)
-                         skip = l ~ /^\[software\\\\(wow6432node\\\\)?classes\\\\(wow6432node\\\\)?(clsid|interface|typelib|mime)(\\\\|\])/ }
+            awk '/^\[/ { k = tolower($0)
+                          skip = k ~ /^\[software\\\\(wow6432node\\\\)?classes\\\\(wow6432node\\\\)?(clsid|interface|typelib|mime)(\\\\|\])/ ||
+                                 k ~ /^\[software\\\\(wow6432node\\\\)?microsoft\\\\windows\\\\currentversion\\\\telephony(\\\\|\])/ }
                  !skip' "$_dir/system.reg" >"$_dir/system.reg.lean"
             mv "$_dir/system.reg.lean" "$_dir/system.reg"
             # d: a plain folder with a label, e: a CD-ROM, n: a network drive.
