@@ -32,7 +32,6 @@
 #define WM_REFILLTREE (WM_APP + 1)
 
 // ---- Resource names ----
-#define SZ_APPRES "CORVANE" // menu and icon
 #define SZ_TREEIMG "TREEIMG"
 #define SZ_ABOUTBOX "ABOUTBOX"
 #define SZ_CURSORRES "EXCEL" // in RESOURCE.DLL
