@@ -14,21 +14,18 @@ sizes=${*:-20000 200000}
 cmake --build "$build" --target corvane_bench resource_dll >/dev/null
 
 export WINEPREFIX=$build/benchprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINESERVER=/usr/lib/wine/wineserver
-wine=/usr/lib/wine/wine64
+. "$src/scripts/wine-env.sh"
+wine=$WINE64
 
 if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
     echo "Creating the benchmark prefix $WINEPREFIX"
-    sh "$src/tests/make-prefix.sh" "$WINEPREFIX"
+    wine_make_prefix "$WINEPREFIX" bench
     cp "$WINEPREFIX/system.reg" "$WINEPREFIX/system.reg.pristine"
 fi
 
 first=
 for n in $sizes; do
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w
+    wine_server_stop
     # Written straight into the hive file while no server runs: creating
     # 200,000 keys through the registry calls takes many minutes under Wine.
     cp "$WINEPREFIX/system.reg.pristine" "$WINEPREFIX/system.reg"
@@ -41,8 +38,7 @@ with open(path, "a") as f:
                 '"Name"="key %d"\n"Size"=dword:%08x\n"Path"="C:\\\\bench\\\\%d"\n'
                 % (k // 100, k, k, k, k))
 PY
-    "$WINESERVER" -p </dev/null >/dev/null 2>&1
-    $wine cmd /c exit </dev/null >/dev/null 2>&1
+    wine_server_start
     # Into a file, not a pipe: Wine's services would hold a pipe open.
     (cd "$build" && $wine ./corvane_bench.exe "N=$n" </dev/null >bench.out 2>&1)
     line=$(tr -d '\r' <"$build/bench.out")
@@ -55,4 +51,4 @@ PY
         echo "command fill N=$n / N=$firstn: $(echo "$fill $first" | awk '{printf "%.2f", $1 / $2}')"
     fi
 done
-"$WINESERVER" -k >/dev/null 2>&1 || true
+wine_server_stop

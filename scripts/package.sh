@@ -14,8 +14,8 @@ build=${CORVANE_PACKAGE_BUILD:-$root/build/package}
 dist=${CORVANE_DIST:-$root/dist}
 cd "$root"
 
-version=$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || { echo "package.sh: no version in CMakeLists.txt" >&2; exit 1; }
+version=$(sed -n 's/^#define CORVANE_VERSION_TEXT "\([0-9.]*\)".*/\1/p' res/version.h)
+[ -n "$version" ] || { echo "package.sh: no version in res/version.h" >&2; exit 1; }
 for f in README.md LICENSE; do
     [ -f "$f" ] || { echo "package.sh: $f is missing" >&2; exit 1; }
 done

@@ -14,7 +14,9 @@ exe="$root/build/win64/Corvane.exe"
 
 if [ -n "$DISPLAY" ]; then
     sh scripts/xshot.sh --prefix-only ""
-    WINEPREFIX="$root/build/win64/run-prefix" WINEDEBUG=-all exec /usr/lib/wine/wine64 "$exe" "$@"
+    export WINEPREFIX="$root/build/win64/run-prefix"
+    . scripts/wine-env.sh
+    exec "$WINE64" "$exe" "$@"
 fi
 sh scripts/xshot.sh "$exe" "$root/build/screenshot.png" "$@"
 echo "No display: Corvane ran under a virtual one. Screenshot: $root/build/screenshot.png"

@@ -48,15 +48,22 @@ if ! installed wine32:i386 || ! qemu_ok; then
     echo "== installing wine32:i386 and qemu-user from bookworm-backports"
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ||
         fail "dpkg --add-architecture i386 failed"
-    if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d; then
-        printf '%s\n' 'deb http://deb.debian.org/debian bookworm-backports main' \
-            >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add bookworm-backports"
-    fi
+    # Backports from the same mirror as the machine's own Debian entry (apt
+    # lists the entries it knows only after an update).
     apt-get update -q || fail "apt-get update failed"
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$codename-backports"; then
+        mirror=$(apt-get indextargets --format '$(REPO_URI)' "Release: $codename" \
+            'Component: main' 'Identifier: Packages' | head -n 1)
+        [ -n "$mirror" ] || fail "no Debian $codename entry in apt's sources to take the mirror from"
+        printf 'deb %s %s-backports main\n' "$mirror" "$codename" \
+            >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add $codename-backports"
+        apt-get update -q || fail "apt-get update failed"
+    fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386 ||
         fail "could not install wine32:i386"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        -t bookworm-backports qemu-user || fail "could not install qemu-user from bookworm-backports"
+        -t "$codename-backports" qemu-user || fail "could not install qemu-user from bookworm-backports"
     qemu_ok || fail "qemu-user 9.1 or later is needed ($qemu)"
 fi
 
@@ -84,42 +91,33 @@ cmake --build "$build" || fail "build failed"
 # A disposable 64-bit prefix of its own (the 32-bit programs run in its WoW64
 # part) and one Wine server for the run.
 export WINEPREFIX="$build/wineprefix-suite"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINESERVER=/usr/lib/wine/wineserver
-# The tests' own prefix set-up (tests/make-prefix.sh: drives, null display
-# driver), with its 32-bit part: without it syswow64 stays empty and no 32-bit
-# program can start ("could not load kernel32.dll").
+. "$root/scripts/wine-env.sh"
+# The tests' own kind of prefix (drives, null display driver, lean hive),
+# with its 32-bit part: without it syswow64 stays empty and no 32-bit program
+# can start ("could not load kernel32.dll").
 # CORVANE_REUSE_PREFIX=1 keeps a complete prefix from an earlier run.
-"$WINESERVER" -k >/dev/null 2>&1
+wine_server_stop
 if [ "${CORVANE_REUSE_PREFIX:-0}" = 1 ] && [ -e "$WINEPREFIX/.corvane-wow64" ]; then
     echo "== reusing the Wine prefix $WINEPREFIX"
 else
     echo "== creating the Wine prefix $WINEPREFIX"
     start=$(date +%s)
-    CORVANE_PREFIX_WOW64=1 sh "$root/tests/make-prefix.sh" "$WINEPREFIX" ||
+    CORVANE_PREFIX_WOW64=1 wine_make_prefix "$WINEPREFIX" test ||
         fail "cannot create the Wine prefix"
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
         fail "the prefix has no 32-bit part (syswow64/kernel32.dll missing)"
     touch "$WINEPREFIX/.corvane-wow64"
     echo "== prefix ready after $(($(date +%s) - start)) s"
 fi
-stop_server() {
-    "$WINESERVER" -k >/dev/null 2>&1
-    "$WINESERVER" -w >/dev/null 2>&1
-}
-trap stop_server EXIT
+trap wine_server_stop EXIT
 trap 'exit 130' INT TERM
-# Background services inherit the stdio of whoever starts them: start them
-# detached, and with the fast 64-bit loader.
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
+wine_server_start
 
 echo "== running corvane_tests.exe (i686) under 32-bit Wine"
 cd "$build" || exit 2
 start=$(date +%s)
 # A hung test must not hold CI forever.
-timeout -k 30 "${CORVANE_WIN32_TIMEOUT:-900}" /usr/lib/wine/wine ./corvane_tests.exe "$@"
+timeout -k 30 "${CORVANE_WIN32_TIMEOUT:-900}" "$WINE32" ./corvane_tests.exe "$@"
 rc=$?
 [ $rc = 124 ] && echo "== timed out after ${CORVANE_WIN32_TIMEOUT:-900} s"
 echo "== 32-bit suite exit code $rc after $(($(date +%s) - start)) s"

@@ -9,30 +9,21 @@ shot=$2
 shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="$root/build/win64/run-prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$root/scripts/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
     echo "Creating a Wine prefix for Corvane in $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    boot="/usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1; /usr/lib/wine/wineserver -w"
-    # With 32-bit Wine installed, hide its loader while booting (much faster).
-    if [ -e /usr/lib/wine/wine ] && [ "$(id -u)" = 0 ]; then
-        unshare -m --propagation private sh -c "mount --bind /dev/null /usr/lib/wine/wine && $boot"
-    else
-        sh -c "$boot"
-    fi
-    touch "$WINEPREFIX/.corvane-ready"
+    wine_make_prefix "$WINEPREFIX" run
 fi
 [ "$exe" = --prefix-only ] && exit 0
 
 display=:87
 Xvfb $display -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null' EXIT
+trap 'kill $xvfb 2>/dev/null; wine_server_stop' EXIT
 export DISPLAY=$display
 sleep 1
 # A Wine desktop of its own draws the window frame (there is no window manager).
-/usr/lib/wine/wine64 explorer /desktop=Corvane,1024x768 "$exe" "$@" </dev/null >/dev/null 2>&1 &
+"$WINE64" explorer /desktop=Corvane,1024x768 "$exe" "$@" </dev/null >/dev/null 2>&1 &
 for i in $(seq 1 60); do
     xwininfo -root -tree 2>/dev/null | grep -q '"Corvane"' && break
     sleep 1

@@ -38,7 +38,6 @@
 #define IDT_FILLSLICE 2
 
 // ---- Resource names ----
-#define SZ_APPRES "CORVANE" // menu and icon
 #define SZ_TREEIMG "TREEIMG"
 #define SZ_ABOUTBOX "ABOUTBOX"
 #define SZ_CURSORRES "EXCEL" // in RESOURCE.DLL

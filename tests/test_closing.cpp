@@ -58,7 +58,7 @@ class Closing : public ::testing::Test {
 TEST_F(Closing, ExitAsksBeforeQuitting) {
     SetBoxAnswer(IDNO);
     SendCommand(IDM_EXIT);
-    ASSERT_TRUE(WaitForBoxes(1, 5000));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     BoxSeen box = BoxesSeen()[0];
     EXPECT_EQ(box.text, "Do you want to quit?");
     EXPECT_EQ(box.caption, "Corvane");
@@ -72,20 +72,20 @@ TEST_F(Closing, ExitAsksBeforeQuitting) {
 TEST_F(Closing, NoKeepsTheProgramRunning) {
     SetBoxAnswer(IDNO);
     SendCommand(IDM_EXIT);
-    ASSERT_TRUE(WaitForBoxes(1, 5000));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     Pump(50);
     EXPECT_TRUE(Running());
     EXPECT_TRUE(IsWindowVisible(hWnd));
     // And it still answers commands.
     SendCommand(IDM_EXIT);
-    ASSERT_TRUE(WaitForBoxes(2, 5000));
+    ASSERT_TRUE(WaitForBoxes(2, HANG_GUARD));
 }
 
 TEST_F(Closing, YesEndsTheLoopWithExitCodeZero) {
     SetBoxAnswer(IDYES);
     SendCommand(IDM_EXIT);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(5000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
     EXPECT_EQ(BoxesSeen().size(), 1u);
 }
@@ -94,7 +94,7 @@ TEST_F(Closing, CloseBoxAsksTheSameQuestion) {
     SetBoxAnswer(IDYES);
     PostMessageA(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(5000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
     ASSERT_EQ(BoxesSeen().size(), 1u);
     EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
@@ -105,7 +105,7 @@ TEST_F(Closing, WhileMinimizedItFlashesAndAsksOnlyAfterRestore) {
     ShowWindow(hWnd, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(hWnd));
     PostMessageA(hWnd, WM_CLOSE, 0, 0);
-    Pump(1300); // a little over two ticks of the 500 ms flash timer
+    ASSERT_TRUE(WaitFor([] { return nFlashOn >= 2; })) << "the flash timer keeps flashing";
     EXPECT_TRUE(BoxesSeen().empty()) << "no prompt while minimized";
     EXPECT_NE(uTimer, 0u);
     EXPECT_GE(nFlashOn, 2);
@@ -117,7 +117,7 @@ TEST_F(Closing, WhileMinimizedItFlashesAndAsksOnlyAfterRestore) {
     EXPECT_TRUE(BoxesSeen().empty());
 
     ShowWindow(hWnd, SW_RESTORE);
-    ASSERT_TRUE(WaitForBoxes(1, 5000));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
     EXPECT_EQ(uTimer, 0u);
     EXPECT_GE(nFlashOff, 1) << "the highlight is returned to normal";
@@ -141,7 +141,7 @@ TEST_F(Closing, DeferredCloseAnsweredYesQuits) {
     EXPECT_TRUE(BoxesSeen().empty());
     ShowWindow(hWnd, SW_RESTORE);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(5000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
 }
 

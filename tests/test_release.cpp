@@ -1,6 +1,7 @@
 // What the release carries besides the code: the manifest and the version
 // information, read back the way Windows reads them.
 #include "harness.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,7 @@ TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows) {
     std::string manifest = Manifest();
     ASSERT_FALSE(manifest.empty());
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("version=\"" CORVANE_VERSION_TEXT ".0\""), std::string::npos);
     const char *lpszOs[] = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
                             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
                             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
@@ -62,7 +64,7 @@ TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows) {
     EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }
 
-TEST(Release, ProgramAndLibraryCarryVersionOneTwoThreeBeta) {
+TEST(Release, ProgramAndLibraryCarryTheVersionAsABeta) {
     char szSelf[MAX_PATH];
     GetModuleFileNameA(NULL, szSelf, sizeof(szSelf));
     const std::string files[] = {szSelf, BesideMe("RESOURCE.DLL")};
@@ -73,11 +75,13 @@ TEST(Release, ProgramAndLibraryCarryVersionOneTwoThreeBeta) {
         VS_FIXEDFILEINFO *pFixed = NULL;
         UINT cb = 0;
         ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&pFixed, &cb));
-        EXPECT_EQ(pFixed->dwFileVersionMS, (DWORD)MAKELONG(2, 1));
-        EXPECT_EQ(pFixed->dwFileVersionLS, (DWORD)MAKELONG(0, 3));
+        EXPECT_EQ(pFixed->dwFileVersionMS,
+                  (DWORD)MAKELONG(CORVANE_VERSION_MINOR, CORVANE_VERSION_MAJOR));
+        EXPECT_EQ(pFixed->dwFileVersionLS, (DWORD)MAKELONG(0, CORVANE_VERSION_PATCH));
         EXPECT_TRUE(pFixed->dwFileFlags & VS_FF_PRERELEASE);
         EXPECT_EQ(VersionString(info, "ProductName"), "Corvane");
-        EXPECT_EQ(VersionString(info, "ProductVersion"), "1.2.3 Beta");
+        EXPECT_EQ(VersionString(info, "FileVersion"), CORVANE_VERSION_TEXT);
+        EXPECT_EQ(VersionString(info, "ProductVersion"), CORVANE_VERSION_TEXT " Beta");
         EXPECT_EQ(VersionString(info, "CompanyName"), "Corvane Works");
     }
     EXPECT_EQ(VersionString(VersionInfo(BesideMe("RESOURCE.DLL").c_str()), "OriginalFilename"),

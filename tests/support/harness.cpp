@@ -80,13 +80,13 @@ HWND StartApp(int nCmdShow) {
     nAppShow = nCmdShow;
     InterlockedExchange(&nAppExit, -1);
     hAppThread = CreateThread(NULL, 0, AppThread, NULL, 0, &dwAppThreadId);
-    for (int i = 0; i < 1000 && !hAppWnd; i++) {
+    // Up once both buttons are in place, or never if WinMain gave up.
+    WaitFor([] {
         HWND hWnd = FindWindowA(lpszAppName, NULL);
         if (hWnd && GetDlgItem(hWnd, IDC_GENERALPC))
             hAppWnd = hWnd;
-        else
-            Sleep(5);
-    }
+        return hAppWnd != NULL || WaitForSingleObject(hAppThread, 0) == WAIT_OBJECT_0;
+    });
     if (hAppWnd)
         Pump();
     return hAppWnd;
@@ -158,14 +158,18 @@ void ClearBoxes() {
     boxes.clear();
 }
 
-bool WaitForBoxes(size_t n, DWORD ms) {
+bool WaitFor(const std::function<bool()> &pred, DWORD ms) {
     DWORD dwStart = GetTickCount();
-    while (BoxesSeen().size() < n) {
+    while (!pred()) {
         if (GetTickCount() - dwStart > ms)
             return false;
         Sleep(5);
     }
     return true;
+}
+
+bool WaitForBoxes(size_t n, DWORD ms) {
+    return WaitFor([n] { return BoxesSeen().size() >= n; }, ms);
 }
 
 void PressButton(HWND hBox, int nButtonId) {
@@ -181,9 +185,9 @@ void Pump(DWORD ms) {
         Sleep(ms);
     DWORD_PTR dwResult;
     // A sent message is handled only after everything posted before it.
-    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &dwResult);
+    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, HANG_GUARD, &dwResult);
     PostMessageA(hAppWnd, WM_NULL, 0, 0);
-    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &dwResult);
+    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, HANG_GUARD, &dwResult);
 }
 
 void DeleteTree(HKEY hRoot, const char *lpszPath) {

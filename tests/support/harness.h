@@ -6,6 +6,7 @@
 
 #include "corvane.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,12 @@ struct BoxSeen {
     bool bYes = false, bNo = false, bOk = false, bCancel = false;
     HICON hIcon = NULL; // the icon shown, NULL when none
 };
+
+// The bound on every wait: it only stops a hung test, so it is far above
+// what any step takes, even under emulation on a busy machine.
+const DWORD HANG_GUARD = 120000;
+// Waits until pred() holds; false if it still did not after ms.
+bool WaitFor(const std::function<bool()> &pred, DWORD ms = HANG_GUARD);
 
 // Starts WinMain on a new thread and waits until its message loop runs with
 // both buttons in place. Returns the main window.
