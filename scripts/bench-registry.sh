@@ -2,8 +2,10 @@
 # Registry tree benchmark, end to end: builds the 64-bit benchmark, makes a
 # disposable Wine prefix in the build tree, and for each hive size N writes
 # N synthetic keys (3 values each) under HKLM\Software\CorvaneBench, then
-# prints the tree size, the bare walk, the command fill, the watcher refill
-# and their ratios.
+# prints the tree size, the bare walk, the command fill, the watcher refill,
+# the longest wait of a message sent to the window during the refill, the
+# memory per tree item and the ratios. Exits non-zero when a run fails; the
+# benchmark bounds its own waits, and a stuck Wine is cut off after 30 min.
 # Usage: scripts/bench-registry.sh [N ...]   (default: 20000 200000)
 set -e
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,9 +42,16 @@ with open(path, "a") as f:
 PY
     wine_server_start
     # Into a file, not a pipe: Wine's services would hold a pipe open.
-    (cd "$build" && $wine ./corvane_bench.exe "N=$n" </dev/null >bench.out 2>&1)
+    status=0
+    (cd "$build" && timeout 1800 $wine ./corvane_bench.exe "N=$n" </dev/null >bench.out 2>&1) ||
+        status=$?
     line=$(tr -d '\r' <"$build/bench.out")
     echo "$line"
+    if [ "$status" != 0 ]; then
+        echo "bench-registry: N=$n failed (exit $status)" >&2
+        wine_server_stop
+        exit 1
+    fi
     fill=$(echo "$line" | sed -n 's/.*command fill \([0-9.]*\) s.*/\1/p')
     if [ -z "$first" ]; then
         first=$fill

@@ -199,14 +199,14 @@ void RemoveKey(const std::string &sub) {
     DeleteTree(HKEY_LOCAL_MACHINE, (std::string(TEST_ROOT) + "\\" + sub).c_str());
 }
 
-// Fills are counted as they start, by their emptying of the tree.
+// Fills are counted as they start, by turning the tree's redraw off.
 typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
 SendMessageFn pfnRealSend = NULL;
 volatile LONG nFills = 0;
 const char *lpszRefuseInsert = NULL; // a folder whose insert fails
 
 LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (hWnd == hTree && uMsg == TVM_DELETEITEM && lParam == (LPARAM)TVI_ROOT)
+    if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
         InterlockedIncrement(&nFills);
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
         lstrcmpA(((TVINSERTSTRUCTA *)lParam)->item.pszText, lpszRefuseInsert) == 0)

@@ -11,6 +11,9 @@ static TreeBatch *pOpen; // the batch the walker is writing
 static LONG nPut, nTake; // slots written and taken, modulo RING_SLOTS
 static LONG nWalkGeneration;
 static HANDLE hWalker, hCancel, hFree, hFull;
+// Read before every name; the event wakes a walker waiting for a slot.
+// (A wait on the event, even a zero one, is a trip to Wine's server.)
+static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
 
 // Waits for a free slot; FALSE once the fill is cancelled.
@@ -35,7 +38,7 @@ static void PublishBatch(BOOL bLast) {
 
 // Adds one name; FALSE once the fill is cancelled.
 static BOOL Emit(unsigned nDepth, int nKind, const char *lpszName) {
-    if (WaitForSingleObject(hCancel, 0) == WAIT_OBJECT_0)
+    if (bCancel)
         return FALSE;
     for (int nTry = 0; nTry < 2; nTry++) {
         if (!pOpen && !OpenBatch())
@@ -142,6 +145,7 @@ BOOL StartWalker(LONG nGeneration) {
     nWalkGeneration = nGeneration;
     nPut = nTake = 0;
     pOpen = NULL;
+    bCancel = FALSE;
     hCancel = CreateEventA(NULL, TRUE, FALSE, NULL);
     hFree = CreateSemaphoreA(NULL, RING_SLOTS, RING_SLOTS, NULL);
     hFull = CreateSemaphoreA(NULL, 0, RING_SLOTS, NULL);
@@ -155,6 +159,7 @@ BOOL StartWalker(LONG nGeneration) {
 void StopWalker(void) {
     if (!hWalker)
         return;
+    InterlockedExchange(&bCancel, TRUE);
     SetEvent(hCancel);
     WaitForSingleObject(hWalker, INFINITE);
     CloseAll();
