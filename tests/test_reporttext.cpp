@@ -175,10 +175,16 @@ TEST(Lines, LanguageLinesEndWithOneSpace) {
 
 TEST(Lines, LongestLanguageLineIsNotCut) {
     char szLine[LANGLINE_SIZE];
-    std::string name(63, 'n'), native(63, 'v');
+    // Two names of 63 characters, each three bytes in UTF-8, filling their buffers.
+    std::string name, native;
+    for (int i = 0; i < 63; i++) {
+        name += "世";
+        native += "界";
+    }
+    ASSERT_EQ(name.size() + 1, LOCALE_TEXT_SIZE);
     EXPECT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LOCALE_USER, 0xFFFFFFFF, name.c_str(),
                                    native.c_str()));
-    EXPECT_EQ(strlen(szLine), 173u);
+    EXPECT_EQ(strlen(szLine), 425u);
     EXPECT_EQ(std::string(szLine),
               "User Default Locale: FFFFFFFF is " + name + " or " + native + " (native) ");
 }
@@ -213,4 +219,31 @@ TEST(Lines, ByteCountsBeyondFourGigabytes) {
     EXPECT_STREQ(szBuffer, "18446744073709551615");
     FormatBytes(szBuffer, sizeof(szBuffer), 0);
     EXPECT_STREQ(szBuffer, "0");
+}
+
+TEST(Utf8, CutNeverEndsInsideACharacter) {
+    // "Ж" is two bytes, "世" three, "😀" four.
+    const std::string text = "aЖ世😀";
+    const size_t whole[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10};
+    for (size_t n = 0; n <= text.size(); n++)
+        EXPECT_EQ(Utf8WholeLength(text.c_str(), n), whole[n]) << n;
+    // Bytes that start no character are not this function's to mend.
+    EXPECT_EQ(Utf8WholeLength("\x80\x80", 2), 2u);
+    EXPECT_EQ(Utf8WholeLength("a\xff", 2), 2u);
+}
+
+TEST(Utf8, LinesCutAtTheBufferEndKeepWholeCharacters) {
+    const std::string name = "Привет 世界";
+    char szLine[LANGLINE_SIZE];
+    std::string full;
+    ASSERT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LANG_USER, 0x419, name.c_str(), ""));
+    full = szLine;
+    // Every buffer size that cuts the line keeps a prefix of whole characters.
+    for (size_t cb = 1; cb <= full.size(); cb++) {
+        EXPECT_FALSE(FormatLanguageLine(szLine, cb, LANG_USER, 0x419, name.c_str(), ""));
+        std::string cut = szLine;
+        EXPECT_EQ(full.compare(0, cut.size(), cut), 0) << cb;
+        EXPECT_GE(cut.size() + 4, cb) << cb; // at most one character dropped
+        EXPECT_EQ(Utf8WholeLength(cut.c_str(), cut.size()), cut.size()) << cb;
+    }
 }
