@@ -90,27 +90,30 @@ TEST(ComputerNameArgument, ReadsAVeryLongCommandLineWhole) {
     EXPECT_EQ(ComputerNameArgument(longName), std::string(30000, 'N'));
 }
 
-TEST(CodeNames, DriveTypes) {
-    EXPECT_STREQ(DriveTypeText(2), "FLOPPY");
-    EXPECT_STREQ(DriveTypeText(3), "HARD DISK");
-    EXPECT_STREQ(DriveTypeText(4), "NETWORK");
-    EXPECT_STREQ(DriveTypeText(5), "CD-ROM");
-    EXPECT_STREQ(DriveTypeText(6), "RAMDISK");
-    EXPECT_STREQ(DriveTypeText(1), "DOES NOT EXIST");
-    EXPECT_STREQ(DriveTypeText(0), "UNKNOWN DRIVE TYPE");
-    EXPECT_STREQ(DriveTypeText(7), "UNKNOWN DRIVE TYPE");
-    EXPECT_STREQ(LongNamesText(255), "TRUE");
-    EXPECT_STREQ(LongNamesText(254), "FALSE");
-    EXPECT_STREQ(LongNamesText(256), "FALSE");
-}
-
-TEST(CodeNames, ProcessorsAndArchitecture) {
-    EXPECT_STREQ(ProcessorText(3), "386");
-    EXPECT_STREQ(ProcessorText(4), "486");
-    EXPECT_STREQ(ProcessorText(5), "PENTIUM");
-    EXPECT_STREQ(ProcessorText(6), "PENTIUM");
-    EXPECT_STREQ(ArchitectureText(0), "Intel");
-    EXPECT_STREQ(ArchitectureText(9), "Other");
+TEST(CodeNames, DrivesProcessorsAndArchitecture) {
+    const struct {
+        const char *lpszShown, *lpszExpected;
+    } cases[] = {
+        {DriveTypeText(2), "FLOPPY"},
+        {DriveTypeText(3), "HARD DISK"},
+        {DriveTypeText(4), "NETWORK"},
+        {DriveTypeText(5), "CD-ROM"},
+        {DriveTypeText(6), "RAMDISK"},
+        {DriveTypeText(1), "DOES NOT EXIST"},
+        {DriveTypeText(0), "UNKNOWN DRIVE TYPE"},
+        {DriveTypeText(7), "UNKNOWN DRIVE TYPE"},
+        {LongNamesText(255), "TRUE"},
+        {LongNamesText(254), "FALSE"},
+        {LongNamesText(256), "FALSE"},
+        {ProcessorText(3), "386"},
+        {ProcessorText(4), "486"},
+        {ProcessorText(5), "PENTIUM"},
+        {ProcessorText(6), "PENTIUM"},
+        {ArchitectureText(0), "Intel"},
+        {ArchitectureText(9), "Other"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(c.lpszShown, c.lpszExpected);
 }
 
 TEST(BoxTexts, KeyboardHasDescriptionAndFunctionKeyLine) {
