@@ -37,7 +37,7 @@ struct Input {
 bool WholeUtf8(const char *p, size_t n) {
     for (size_t i = 0; i < n;) {
         unsigned char c = (unsigned char)p[i];
-        size_t len = c < 0x80 ? 1 : c >= 0xF0 && c < 0xF8 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        size_t len = c < 0x80 ? 1 : c < 0xC0 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF8 ? 4 : 0;
         if (len == 0 || i + len > n)
             return false;
         for (size_t k = 1; k < len; k++)

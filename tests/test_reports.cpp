@@ -262,6 +262,7 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     WritePrivateProfileStringA("zcorvane", "k", "1", "win.ini");
     WritePrivateProfileStringA("Acorvane", "k", "1", "win.ini");
     WritePrivateProfileStringA("mcorvane", "k", "1", "win.ini");
+    WritePrivateProfileStringW(L"Жcorvane", L"k", L"1", L"win.ini");
     char szNames[32767];
     ZeroMemory(szNames, sizeof(szNames));
     GetPrivateProfileSectionNamesA(szNames, sizeof(szNames), "win.ini");
@@ -273,6 +274,7 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     std::vector<std::string> again = ListBoxLines(hListt);
     for (const char *lpsz : {"zcorvane", "Acorvane", "mcorvane"})
         WritePrivateProfileStringA(lpsz, NULL, NULL, "win.ini");
+    WritePrivateProfileStringW(L"Жcorvane", NULL, NULL, L"win.ini");
 
     EXPECT_EQ(again, lines);
     std::vector<std::string> sortedNames = names, sortedLines = lines;
@@ -284,7 +286,8 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     };
     EXPECT_LT(at("Acorvane"), at("mcorvane"));
     EXPECT_LT(at("mcorvane"), at("zcorvane"));
-    EXPECT_LT(at("zcorvane"), (long)lines.size());
+    EXPECT_LT(at("zcorvane"), at("Жcorvane")); // Cyrillic sorts after Latin
+    EXPECT_LT(at("Жcorvane"), (long)lines.size());
 }
 
 static decltype(&HeapAlloc) pRealHeapAlloc;
