@@ -54,8 +54,8 @@ static void AppendLanguageLines(LCID lcidDefault, LANGID langidDefault, LangLine
     char szDefNativeCountry[LOCALE_TEXT_SIZE];
     char szMessage[LANGLINE_SIZE];
 
-    // The narrow call gives the name in the language's own code page; ask for
-    // it wide and convert it to the process's code page like the others.
+    // The narrow call takes no code-page flag and may convert with the
+    // language's own code page; ask wide and convert with the process's.
     WCHAR wszDefLang[LOCALE_TEXT_SIZE / 3];
     if (!VerLanguageNameW(langidDefault, wszDefLang, LOCALE_TEXT_SIZE / 3) ||
         !WideCharToMultiByte(CP_ACP, 0, wszDefLang, -1, szDefLang, LOCALE_TEXT_SIZE, NULL, NULL))
