@@ -18,9 +18,12 @@ void ShowKeyboardType(void) {
 static void ShowRenameFailed(const char *lpszName, DWORD dwError) {
     char szReason[512];
     char szMsg[1024];
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError,
-                        0, szReason, sizeof(szReason), NULL))
-        szReason[0] = '\0';
+    DWORD dwLen = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                 dwError, 0, szReason, sizeof(szReason), NULL);
+    // The system's text ends with a line break the box would show as a blank line.
+    while (dwLen > 0 && (szReason[dwLen - 1] == '\r' || szReason[dwLen - 1] == '\n'))
+        dwLen--;
+    szReason[dwLen] = '\0';
     FormatRenameFailedText(szMsg, sizeof(szMsg), lpszName, szReason);
     MessageBoxA(hWndMain, szMsg, "Computer Name", MB_ICONERROR | MB_OK);
 }
