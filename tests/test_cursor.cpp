@@ -196,7 +196,7 @@ TEST_F(Cursor, QuitDestroysTheCopy) {
     SetBoxAnswer(IDYES);
     SendCommand(IDM_EXIT);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(5000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
     ICONINFO info;
     EXPECT_FALSE(GetIconInfo(hCustom, &info));
@@ -207,7 +207,7 @@ TEST_F(Cursor, MissingLibraryShowsOneErrorBox) {
     // The box is modal inside the handler, so this request must not wait.
     SendNotifyMessageA(AppWindow(), WM_SETCURSOR, (WPARAM)AppWindow(),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    ASSERT_TRUE(WaitForBoxes(1, 5000));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     BoxSeen box = BoxesSeen()[0];
     EXPECT_EQ(box.text, "Resource.DLL could not be loaded");
     EXPECT_EQ(box.caption, "Error"); // no caption given: the platform's default
@@ -225,9 +225,7 @@ TEST_F(Cursor, MissingLibraryShowsOneErrorBox) {
     EXPECT_EQ(nLibraryLoads, 4);
 
     PressButton(box.hWnd, IDOK);
-    for (int i = 0; i < 200 && IsWindow(box.hWnd); i++)
-        Sleep(10);
-    ASSERT_FALSE(IsWindow(box.hWnd));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box.hWnd); }));
     Pump();
     EXPECT_EQ(RequestsSeen(), 4u);
     EXPECT_EQ(LastShown(), Arrow());
