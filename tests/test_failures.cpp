@@ -109,7 +109,7 @@ TEST_F(Failures, MessageLoopEndsOnAnError) {
     nGetMessageErrors = 1;
     PostMessageA(AppWindow(), WM_NULL, 0, 0); // the loop asks again after this one
     int nExit = 0;
-    ASSERT_TRUE(WaitForExit(20000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 1);
 }
 
