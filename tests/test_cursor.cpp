@@ -4,19 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <mutex>
 #include <string>
 
 namespace {
 
-typedef HMODULE(WINAPI *LoadLibraryAProc)(LPCSTR);
-LoadLibraryAProc pRealLoadLibraryA = NULL;
+typedef HMODULE(WINAPI *LoadLibraryExAProc)(LPCSTR, HANDLE, DWORD);
+LoadLibraryExAProc pRealLoadLibraryExA = NULL;
 volatile LONG nLibraryLoads = 0;
 
-HMODULE WINAPI CountingLoadLibraryA(LPCSTR lpszName) {
-    if (lpszName && lstrcmpiA(lpszName, SZ_RESLIBRARY) == 0)
+HMODULE WINAPI CountingLoadLibraryExA(LPCSTR lpszPath, HANDLE hFile, DWORD dwFlags) {
+    size_t nLen = lpszPath ? strlen(lpszPath) : 0;
+    size_t nName = strlen(SZ_RESLIBRARY);
+    if (nLen >= nName && lstrcmpiA(lpszPath + nLen - nName, SZ_RESLIBRARY) == 0)
         InterlockedIncrement(&nLibraryLoads);
-    return pRealLoadLibraryA(lpszName);
+    return pRealLoadLibraryExA(lpszPath, hFile, dwFlags);
 }
 
 // GetCursor answers for the calling thread's input queue, so the cursor a
@@ -62,6 +65,15 @@ std::string BesideProgram(const char *lpszName) {
     return std::string(szPath) + lpszName;
 }
 
+// Set by the planted library's code, if it ever runs.
+#define SZ_PLANTED_RAN "CORVANE_PLANTED_RAN"
+
+std::string EnvironmentVariable(const char *lpszName) {
+    char szValue[32767];
+    DWORD dwLen = GetEnvironmentVariableA(lpszName, szValue, sizeof(szValue));
+    return dwLen > 0 && dwLen < sizeof(szValue) ? std::string(szValue, dwLen) : std::string();
+}
+
 HCURSOR Arrow() {
     return LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
 }
@@ -71,14 +83,17 @@ class Cursor : public ::testing::Test {
     std::string strLibrary = BesideProgram(SZ_RESLIBRARY);
     std::string strAway = BesideProgram("RESOURCE.DLL.away");
     std::unique_ptr<ImportPatch> loads;
+    std::string strPlantDir, strOldDir, strOldPath;
 
     void SetUp() override {
         PutLibraryBack(); // after a run that died half-way
         bCursorErrorShown = FALSE;
         nLibraryLoads = 0;
-        loads.reset(new ImportPatch("kernel32.dll", "LoadLibraryA", (void *)CountingLoadLibraryA));
-        pRealLoadLibraryA = loads->Original<LoadLibraryAProc>();
-        ASSERT_NE(pRealLoadLibraryA, (LoadLibraryAProc)NULL);
+        loads.reset(
+            new ImportPatch("kernel32.dll", "LoadLibraryExA", (void *)CountingLoadLibraryExA));
+        pRealLoadLibraryExA = loads->Original<LoadLibraryExAProc>();
+        ASSERT_NE(pRealLoadLibraryExA, (LoadLibraryExAProc)NULL);
+        SetEnvironmentVariableA(SZ_PLANTED_RAN, NULL);
         ASSERT_NE(StartApp(), (HWND)NULL);
         hAfterHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, NULL, AppThreadId());
         ASSERT_NE(hAfterHook, (HHOOK)NULL);
@@ -94,6 +109,28 @@ class Cursor : public ::testing::Test {
         loads.reset();
         PutLibraryBack();
         bCursorErrorShown = FALSE;
+        if (!strPlantDir.empty()) {
+            SetCurrentDirectoryA(strOldDir.c_str());
+            SetEnvironmentVariableA("PATH", strOldPath.c_str());
+            DeleteFileA((strPlantDir + "\\" SZ_RESLIBRARY).c_str());
+            RemoveDirectoryA(strPlantDir.c_str());
+        }
+    }
+
+    // Puts the planted library as RESOURCE.DLL in a fresh folder that is both
+    // the working directory and first on the path.
+    void PlantInWorkingDirectory() {
+        char szDir[MAX_PATH];
+        GetCurrentDirectoryA(sizeof(szDir), szDir);
+        strOldDir = szDir;
+        strOldPath = EnvironmentVariable("PATH");
+        GetTempPathA(sizeof(szDir), szDir);
+        strPlantDir = std::string(szDir) + "corvane-plant";
+        CreateDirectoryA(strPlantDir.c_str(), NULL);
+        ASSERT_TRUE(CopyFileA(BesideProgram("PLANTED.DLL").c_str(),
+                              (strPlantDir + "\\" SZ_RESLIBRARY).c_str(), FALSE));
+        ASSERT_TRUE(SetCurrentDirectoryA(strPlantDir.c_str()));
+        SetEnvironmentVariableA("PATH", (strPlantDir + ";" + strOldPath).c_str());
     }
 
     void TakeLibraryAway() {
@@ -159,7 +196,7 @@ TEST_F(Cursor, QuitDestroysTheCopy) {
     SetBoxAnswer(IDYES);
     SendCommand(IDM_EXIT);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(5000, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
     ICONINFO info;
     EXPECT_FALSE(GetIconInfo(hCustom, &info));
@@ -170,7 +207,7 @@ TEST_F(Cursor, MissingLibraryShowsOneErrorBox) {
     // The box is modal inside the handler, so this request must not wait.
     SendNotifyMessageA(AppWindow(), WM_SETCURSOR, (WPARAM)AppWindow(),
                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    ASSERT_TRUE(WaitForBoxes(1, 5000));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     BoxSeen box = BoxesSeen()[0];
     EXPECT_EQ(box.text, "Resource.DLL could not be loaded");
     EXPECT_EQ(box.caption, "Error"); // no caption given: the platform's default
@@ -188,9 +225,7 @@ TEST_F(Cursor, MissingLibraryShowsOneErrorBox) {
     EXPECT_EQ(nLibraryLoads, 4);
 
     PressButton(box.hWnd, IDOK);
-    for (int i = 0; i < 200 && IsWindow(box.hWnd); i++)
-        Sleep(10);
-    ASSERT_FALSE(IsWindow(box.hWnd));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box.hWnd); }));
     Pump();
     EXPECT_EQ(RequestsSeen(), 4u);
     EXPECT_EQ(LastShown(), Arrow());
@@ -228,6 +263,37 @@ TEST_F(Cursor, LibraryWithoutExcelKeepsTheArrowSilently) {
     EXPECT_EQ(nLibraryLoads, 3); // loaded and freed on every request
     Pump(100);
     EXPECT_TRUE(BoxesSeen().empty());
+}
+
+TEST_F(Cursor, LibraryPlantedInTheWorkingDirectoryIsNeverLoaded) {
+    TakeLibraryAway();
+    PlantInWorkingDirectory();
+    SetBoxAnswer(IDOK);
+    EXPECT_EQ(RequestCursor(), Arrow());
+    EXPECT_EQ(RequestCursor(), Arrow());
+    std::vector<BoxSeen> boxes = BoxesSeen();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Resource.DLL could not be loaded");
+    EXPECT_EQ(EnvironmentVariable(SZ_PLANTED_RAN), "");
+    EXPECT_EQ(GetModuleHandleA(SZ_RESLIBRARY), (HMODULE)NULL);
+}
+
+TEST_F(Cursor, LibraryWithCodeBesideTheProgramGivesItsCursorButRunsNothing) {
+    TakeLibraryAway();
+    ASSERT_TRUE(CopyFileA(BesideProgram("PLANTED.DLL").c_str(), strLibrary.c_str(), FALSE));
+    EXPECT_EQ(RequestCursor(), Arrow());
+    HCURSOR hCustom = RequestCursor();
+    EXPECT_NE(hCustom, Arrow());
+    EXPECT_NE(hCustom, (HCURSOR)NULL);
+    EXPECT_EQ(EnvironmentVariable(SZ_PLANTED_RAN), "");
+    Pump(100);
+    EXPECT_TRUE(BoxesSeen().empty());
+
+    // Loaded as a library, its code does run and is seen.
+    HMODULE hPlanted = LoadLibraryA(BesideProgram("PLANTED.DLL").c_str());
+    ASSERT_NE(hPlanted, (HMODULE)NULL);
+    FreeLibrary(hPlanted);
+    EXPECT_EQ(EnvironmentVariable(SZ_PLANTED_RAN), "1");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The system reports with the real main window: what each command puts in
 // its view or its box, checked against the platform's own answers.
 #include "harness.h"
+#include "reports/reporttext.h"
 
 #include <gtest/gtest.h>
 
@@ -42,17 +43,6 @@ class Reports : public ::testing::Test {
 
 // ---- Drive table ----
 
-static const char *TypeText(UINT uType) {
-    static const char *lpszTypes[] = {"UNKNOWN DRIVE TYPE",
-                                      "DOES NOT EXIST",
-                                      "FLOPPY",
-                                      "HARD DISK",
-                                      "NETWORK",
-                                      "CD-ROM",
-                                      "RAMDISK"};
-    return uType < 7 ? lpszTypes[uType] : "UNKNOWN DRIVE TYPE";
-}
-
 TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
     SendCommand(IDM_DISKFREE);
     Rows rows = ListViewRows(hListd, 7);
@@ -67,14 +57,14 @@ TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
         SCOPED_TRACE(letters[i]);
         EXPECT_EQ(rows[i][0], letters[i]);
         std::string root = letters[i] + ":\\";
-        EXPECT_EQ(rows[i][4], TypeText(GetDriveTypeA(root.c_str())));
+        EXPECT_EQ(rows[i][4], DriveTypeText(GetDriveTypeA(root.c_str())));
         char szLabel[128] = "", szFs[128] = "";
         DWORD dwSerial, dwMax = 0, dwFlags;
         if (GetVolumeInformationA(root.c_str(), szLabel, 127, &dwSerial, &dwMax, &dwFlags, szFs,
                                   127)) {
             EXPECT_EQ(rows[i][1], szLabel);
             EXPECT_EQ(rows[i][2], szFs);
-            EXPECT_EQ(rows[i][3], dwMax == 255 ? "TRUE" : "FALSE");
+            EXPECT_EQ(rows[i][3], LongNamesText(dwMax));
         } else {
             EXPECT_EQ(rows[i][1] + rows[i][2] + rows[i][3], "");
         }
@@ -84,8 +74,8 @@ TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
             // Other programs write to the same disk meanwhile: allow 64 MB of drift.
             unsigned long long qwShown = std::stoull(rows[i][6]);
             unsigned long long qwDiff =
-                qwShown > free.QuadPart ? qwShown - free.QuadPart : free.QuadPart - qwShown;
-            EXPECT_LT(qwDiff, 64ULL << 20) << rows[i][6] << " vs " << free.QuadPart;
+                qwShown > avail.QuadPart ? qwShown - avail.QuadPart : avail.QuadPart - qwShown;
+            EXPECT_LT(qwDiff, 64ULL << 20) << rows[i][6] << " vs " << avail.QuadPart;
         } else {
             EXPECT_EQ(rows[i][5] + rows[i][6], "");
         }
@@ -117,7 +107,7 @@ TEST_F(Reports, DiskFreeButtonAndRepeatGiveTheSameTable) {
 
 static UINT uModeDuringQuery;
 static decltype(&GetVolumeInformationA) pRealVolume;
-static decltype(&GetDiskFreeSpaceA) pRealSpace;
+static decltype(&GetDiskFreeSpaceExA) pRealSpace;
 
 // e: behaves like a CD-ROM drive with no disc in it.
 static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, LPDWORD pdwSerial,
@@ -130,20 +120,20 @@ static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, 
     return pRealVolume(lpszRoot, lpszLabel, cchLabel, pdwSerial, pdwMax, pdwFlags, lpszFs, cchFs);
 }
 
-static BOOL WINAPI FakeSpace(LPCSTR lpszRoot, LPDWORD pdwSectors, LPDWORD pdwBytes, LPDWORD pdwFree,
-                             LPDWORD pdwTotal) {
+static BOOL WINAPI FakeSpace(LPCSTR lpszRoot, PULARGE_INTEGER pAvailable, PULARGE_INTEGER pTotal,
+                             PULARGE_INTEGER pFree) {
     if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }
-    if (lstrcmpiA(lpszRoot, "d:\\") == 0) { // a 8 GB volume, 3 GB free
-        *pdwSectors = 8;
-        *pdwBytes = 512;
-        *pdwTotal = 2000000;
-        *pdwFree = 750000;
+    if (lstrcmpiA(lpszRoot, "d:\\") == 0) {
+        // A 20 TB volume, past 2^32 clusters of 4 KB; this user may use less than is free.
+        pTotal->QuadPart = 20000000000000ULL;
+        pFree->QuadPart = 7000000000123ULL;
+        pAvailable->QuadPart = 6000000000456ULL;
         return TRUE;
     }
-    return pRealSpace(lpszRoot, pdwSectors, pdwBytes, pdwFree, pdwTotal);
+    return pRealSpace(lpszRoot, pAvailable, pTotal, pFree);
 }
 
 TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
@@ -151,7 +141,7 @@ TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
     pRealVolume =
         (decltype(pRealVolume))Patch("kernel32.dll", "GetVolumeInformationA", (void *)FakeVolume);
     pRealSpace =
-        (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceA", (void *)FakeSpace);
+        (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceExA", (void *)FakeSpace);
     uModeDuringQuery = 0;
     SendCommand(IDM_DISKFREE);
     UINT uAfter = GetErrorMode();
@@ -166,8 +156,8 @@ TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
         }
         if (r[0] == "d") {
             bSeenD = true;
-            EXPECT_EQ(r[5], "8192000000");
-            EXPECT_EQ(r[6], "3072000000");
+            EXPECT_EQ(r[5], "20000000000000");
+            EXPECT_EQ(r[6], "6000000000456");
             EXPECT_EQ(r[1], "CORVDATA");
         }
     }
@@ -190,6 +180,8 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     SetEnvironmentVariableA("CORVANE_ONE", "1");
     SetEnvironmentVariableA("CORVANE_EQ", "a=b=c");
     SetEnvironmentVariableA("CORVANE_EMPTY", "");
+    // Set wide, outside any ANSI code page: it must show as it was set.
+    SetEnvironmentVariableW(L"CORVANE_ПРИВЕТ", L"Привет 世界");
     char *lpEnv = GetEnvironmentStringsA();
     std::vector<std::string> entries = BlockStrings(lpEnv);
     FreeEnvironmentStringsA(lpEnv);
@@ -199,6 +191,7 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     SetEnvironmentVariableA("CORVANE_ONE", NULL);
     SetEnvironmentVariableA("CORVANE_EQ", NULL);
     SetEnvironmentVariableA("CORVANE_EMPTY", NULL);
+    SetEnvironmentVariableW(L"CORVANE_ПРИВЕТ", NULL);
 
     ASSERT_EQ(rows.size(), entries.size());
     for (size_t i = 0; i < rows.size(); i++) {
@@ -215,11 +208,12 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     EXPECT_EQ(value("CORVANE_ONE"), "1");
     EXPECT_EQ(value("CORVANE_EQ"), "a=b=c");
     EXPECT_EQ(value("CORVANE_EMPTY"), "");
+    EXPECT_EQ(value("CORVANE_ПРИВЕТ"), "Привет 世界");
 
     SendCommand(IDC_GENERALPC);
     SendCommand(IDC_GENERALPC);
     Rows again = ListViewRows(hList3, 2);
-    EXPECT_EQ(again.size(), rows.size() - 3);
+    EXPECT_EQ(again.size(), rows.size() - 4);
 }
 
 static const char szFakeEnv[] = "A=1\0B=2\0C=3\0X=\0=C:=C:\\WINNT\0NOSEP\0OPT=k=v\0";
@@ -268,6 +262,7 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     WritePrivateProfileStringA("zcorvane", "k", "1", "win.ini");
     WritePrivateProfileStringA("Acorvane", "k", "1", "win.ini");
     WritePrivateProfileStringA("mcorvane", "k", "1", "win.ini");
+    WritePrivateProfileStringW(L"Жcorvane", L"k", L"1", L"win.ini");
     char szNames[32767];
     ZeroMemory(szNames, sizeof(szNames));
     GetPrivateProfileSectionNamesA(szNames, sizeof(szNames), "win.ini");
@@ -279,6 +274,7 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     std::vector<std::string> again = ListBoxLines(hListt);
     for (const char *lpsz : {"zcorvane", "Acorvane", "mcorvane"})
         WritePrivateProfileStringA(lpsz, NULL, NULL, "win.ini");
+    WritePrivateProfileStringW(L"Жcorvane", NULL, NULL, L"win.ini");
 
     EXPECT_EQ(again, lines);
     std::vector<std::string> sortedNames = names, sortedLines = lines;
@@ -290,7 +286,8 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     };
     EXPECT_LT(at("Acorvane"), at("mcorvane"));
     EXPECT_LT(at("mcorvane"), at("zcorvane"));
-    EXPECT_LT(at("zcorvane"), (long)lines.size());
+    EXPECT_LT(at("zcorvane"), at("Жcorvane")); // Cyrillic sorts after Latin
+    EXPECT_LT(at("Жcorvane"), (long)lines.size());
 }
 
 static decltype(&HeapAlloc) pRealHeapAlloc;
@@ -318,10 +315,23 @@ TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
     EXPECT_EQ(nAfterFailure, 0);
 }
 
-static std::string LangLine(const char *lpszLabel, DWORD id, const char *a, const char *b) {
-    char sz[512];
-    snprintf(sz, sizeof(sz), "%s: %lX is %s or %s (native) ", lpszLabel, (unsigned long)id, a, b);
-    return sz;
+// A language line as the natively tested formatter builds it.
+static std::string LanguageLine(LangLine line, DWORD id, const std::string &name,
+                                const std::string &native) {
+    char szLine[LANGLINE_SIZE];
+    FormatLanguageLine(szLine, sizeof(szLine), line, id, name.c_str(), native.c_str());
+    return szLine;
+}
+
+// The platform's names asked for wide, so the expected text passes through no code page.
+static std::string LocaleText(LCID lcid, LCTYPE type) {
+    WCHAR wszText[LOCALE_TEXT_SIZE];
+    return GetLocaleInfoW(lcid, type, wszText, LOCALE_TEXT_SIZE) ? Utf8(wszText) : "";
+}
+
+static std::string LanguageName(LANGID lang) {
+    WCHAR wszText[LOCALE_TEXT_SIZE];
+    return VerLanguageNameW(lang, wszText, LOCALE_TEXT_SIZE) ? Utf8(wszText) : "";
 }
 
 TEST_F(Reports, DefaultLanguageShowsFourLinesInOrder) {
@@ -329,22 +339,36 @@ TEST_F(Reports, DefaultLanguageShowsFourLinesInOrder) {
     for (int nUser = 0; nUser < 2; nUser++) {
         LCID lcid = nUser ? GetUserDefaultLCID() : GetSystemDefaultLCID();
         LANGID lang = nUser ? GetUserDefaultLangID() : GetSystemDefaultLangID();
-        char szLang[64] = "", szNative[64] = "", szCountry[64] = "", szNativeCountry[64] = "";
-        VerLanguageNameA(lang, szLang, 64);
-        GetLocaleInfoA(lcid, LOCALE_SNATIVELANGNAME, szNative, 64);
-        GetLocaleInfoA(lcid, LOCALE_SENGCOUNTRY, szCountry, 64);
-        GetLocaleInfoA(lcid, LOCALE_SNATIVECTRYNAME, szNativeCountry, 64);
-        ASSERT_NE(szLang[0], '\0');
-        ASSERT_NE(szCountry[0], '\0');
-        expected.push_back(
-            LangLine(nUser ? "User Language" : "System Language", lang, szLang, szNative));
-        expected.push_back(LangLine(nUser ? "User Default Locale" : "System Locale", lcid,
-                                    szCountry, szNativeCountry));
+        ASSERT_NE(LanguageName(lang), "");
+        ASSERT_NE(LocaleText(lcid, LOCALE_SENGCOUNTRY), "");
+        expected.push_back(LanguageLine(nUser ? LANG_USER : LANG_SYSTEM, lang, LanguageName(lang),
+                                        LocaleText(lcid, LOCALE_SNATIVELANGNAME)));
+        expected.push_back(LanguageLine(nUser ? LOCALE_USER : LOCALE_SYSTEM, lcid,
+                                        LocaleText(lcid, LOCALE_SENGCOUNTRY),
+                                        LocaleText(lcid, LOCALE_SNATIVECTRYNAME)));
     }
     SendCommand(IDM_DEFLANGUAGE);
     EXPECT_EQ(ListBoxLines(hListt), expected);
     SendCommand(IDM_DEFLANGUAGE);
     EXPECT_EQ(ListBoxLines(hListt), expected);
+}
+
+static LCID WINAPI RussianLcid(void) {
+    return 0x419;
+}
+
+static LANGID WINAPI RussianLangId(void) {
+    return 0x419;
+}
+
+TEST_F(Reports, DefaultLanguageShowsRussianNamesReadably) {
+    Patch("kernel32.dll", "GetUserDefaultLCID", (void *)RussianLcid);
+    Patch("kernel32.dll", "GetUserDefaultLangID", (void *)RussianLangId);
+    SendCommand(IDM_DEFLANGUAGE);
+    std::vector<std::string> lines = ListBoxLines(hListt);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], LanguageLine(LANG_USER, 0x419, LanguageName(0x419), "русский"));
+    EXPECT_EQ(lines[3], LanguageLine(LOCALE_USER, 0x419, "Russia", "Россия"));
 }
 
 static int WINAPI FailingGetLocaleInfo(LCID, LCTYPE, LPSTR lpszData, int cch) {
@@ -360,24 +384,19 @@ TEST_F(Reports, DefaultLanguageShowsEmptyTextsForFailedLocaleQueries) {
     SendCommand(IDM_DEFLANGUAGE);
     std::vector<std::string> lines = ListBoxLines(hListt);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], LangLine("System Locale", lcid, "", ""));
+    EXPECT_EQ(lines[1], LanguageLine(LOCALE_SYSTEM, lcid, "", ""));
     EXPECT_EQ(lines[0].substr(lines[0].size() - 14), " or  (native) ");
 }
 
 TEST_F(Reports, SystemInformationShowsThreeLinesInOrder) {
     SYSTEM_INFO si;
     GetSystemInfo(&si);
-    char szLine[3][256];
-    snprintf(szLine[0], 256, "Architecture: %s, Addr Range %llX-%llX",
-             si.wProcessorArchitecture == 0 ? "Intel" : "Other",
-             (unsigned long long)(uintptr_t)si.lpMinimumApplicationAddress,
-             (unsigned long long)(uintptr_t)si.lpMaximumApplicationAddress);
-    snprintf(szLine[1], 256, "Page Size: %lX, Allocation: %lX", (unsigned long)si.dwPageSize,
-             (unsigned long)si.dwAllocationGranularity);
-    snprintf(szLine[2], 256, "Type of Processor: %s",
-             si.wProcessorLevel == 3   ? "386"
-             : si.wProcessorLevel == 4 ? "486"
-                                       : "PENTIUM");
+    char szLine[3][128];
+    FormatArchitectureLine(szLine[0], 128, si.wProcessorArchitecture,
+                           (uintptr_t)si.lpMinimumApplicationAddress,
+                           (uintptr_t)si.lpMaximumApplicationAddress);
+    FormatPageSizeLine(szLine[1], 128, si.dwPageSize, si.dwAllocationGranularity);
+    FormatProcessorLine(szLine[2], 128, si.wProcessorLevel);
     SendCommand(IDM_SYSINFO);
     EXPECT_EQ(ListBoxLines(hListt), (std::vector<std::string>{szLine[0], szLine[1], szLine[2]}));
 }
@@ -526,7 +545,7 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
         ClearBoxes();
         lpszFakeCommandLine = c.lpszCommandLine;
         SendCommand(IDM_COMPUTERNAME);
-        EXPECT_EQ(BoxesSeen().size(), 1u); // the name is always shown first
+        EXPECT_EQ(BoxesSeen().size(), 1u); // the name; an accepted rename adds no box
         EXPECT_EQ(namesSet, c.names);
     }
     // Every run renames again, not only the first.
@@ -535,6 +554,32 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     SendCommand(IDM_COMPUTERNAME);
     SendCommand(IDM_COMPUTERNAME);
     EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
+}
+
+static BOOL WINAPI RefusingSetComputerName(LPCSTR) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(Reports, RefusedRenameIsReportedWithTheNameAndTheReason) {
+    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
+    Patch("kernel32.dll", "SetComputerNameA", (void *)RefusingSetComputerName);
+    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
+    SendCommand(IDM_COMPUTERNAME);
+    std::vector<BoxSeen> boxes = BoxesSeen();
+    ASSERT_EQ(boxes.size(), 2u); // the name first, then the refusal
+    EXPECT_EQ(boxes[0].caption, "Computer Name");
+    char szReason[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                   ERROR_ACCESS_DENIED, 0, szReason, sizeof(szReason), NULL);
+    std::string reason = szReason;
+    reason = reason.substr(0, reason.find_last_not_of("\r\n") + 1);
+    ASSERT_FALSE(reason.empty());
+    EXPECT_NE(boxes[1].text.find("\"LAB7\""), std::string::npos) << boxes[1].text;
+    ASSERT_GT(boxes[1].text.size(), reason.size());
+    EXPECT_EQ(boxes[1].text.substr(boxes[1].text.size() - reason.size()), reason); // no blank line
+    EXPECT_EQ(boxes[1].hOwner, AppWindow());
+    EXPECT_EQ(boxes[1].hIcon, LoadIconA(NULL, (LPCSTR)IDI_HAND));
 }
 
 TEST_F(Reports, DirectoriesBoxShowsWindowsAndSystemDirectories) {

@@ -90,27 +90,30 @@ TEST(ComputerNameArgument, ReadsAVeryLongCommandLineWhole) {
     EXPECT_EQ(ComputerNameArgument(longName), std::string(30000, 'N'));
 }
 
-TEST(CodeNames, DriveTypes) {
-    EXPECT_STREQ(DriveTypeText(2), "FLOPPY");
-    EXPECT_STREQ(DriveTypeText(3), "HARD DISK");
-    EXPECT_STREQ(DriveTypeText(4), "NETWORK");
-    EXPECT_STREQ(DriveTypeText(5), "CD-ROM");
-    EXPECT_STREQ(DriveTypeText(6), "RAMDISK");
-    EXPECT_STREQ(DriveTypeText(1), "DOES NOT EXIST");
-    EXPECT_STREQ(DriveTypeText(0), "UNKNOWN DRIVE TYPE");
-    EXPECT_STREQ(DriveTypeText(7), "UNKNOWN DRIVE TYPE");
-    EXPECT_STREQ(LongNamesText(255), "TRUE");
-    EXPECT_STREQ(LongNamesText(254), "FALSE");
-    EXPECT_STREQ(LongNamesText(256), "FALSE");
-}
-
-TEST(CodeNames, ProcessorsAndArchitecture) {
-    EXPECT_STREQ(ProcessorText(3), "386");
-    EXPECT_STREQ(ProcessorText(4), "486");
-    EXPECT_STREQ(ProcessorText(5), "PENTIUM");
-    EXPECT_STREQ(ProcessorText(6), "PENTIUM");
-    EXPECT_STREQ(ArchitectureText(0), "Intel");
-    EXPECT_STREQ(ArchitectureText(9), "Other");
+TEST(CodeNames, DrivesProcessorsAndArchitecture) {
+    const struct {
+        const char *lpszShown, *lpszExpected;
+    } cases[] = {
+        {DriveTypeText(2), "FLOPPY"},
+        {DriveTypeText(3), "HARD DISK"},
+        {DriveTypeText(4), "NETWORK"},
+        {DriveTypeText(5), "CD-ROM"},
+        {DriveTypeText(6), "RAMDISK"},
+        {DriveTypeText(1), "DOES NOT EXIST"},
+        {DriveTypeText(0), "UNKNOWN DRIVE TYPE"},
+        {DriveTypeText(7), "UNKNOWN DRIVE TYPE"},
+        {LongNamesText(255), "TRUE"},
+        {LongNamesText(254), "FALSE"},
+        {LongNamesText(256), "FALSE"},
+        {ProcessorText(3), "386"},
+        {ProcessorText(4), "486"},
+        {ProcessorText(5), "PENTIUM"},
+        {ProcessorText(6), "PENTIUM"},
+        {ArchitectureText(0), "Intel"},
+        {ArchitectureText(9), "Other"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(c.lpszShown, c.lpszExpected);
 }
 
 TEST(BoxTexts, KeyboardHasDescriptionAndFunctionKeyLine) {
@@ -175,10 +178,16 @@ TEST(Lines, LanguageLinesEndWithOneSpace) {
 
 TEST(Lines, LongestLanguageLineIsNotCut) {
     char szLine[LANGLINE_SIZE];
-    std::string name(63, 'n'), native(63, 'v');
+    // Two names of 63 characters, each three bytes in UTF-8, that fit their buffers.
+    std::string name, native;
+    for (int i = 0; i < 63; i++) {
+        name += "世";
+        native += "界";
+    }
+    ASSERT_LE(name.size() + 1, LOCALE_TEXT_SIZE);
     EXPECT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LOCALE_USER, 0xFFFFFFFF, name.c_str(),
                                    native.c_str()));
-    EXPECT_EQ(strlen(szLine), 173u);
+    EXPECT_EQ(strlen(szLine), 425u);
     EXPECT_EQ(std::string(szLine),
               "User Default Locale: FFFFFFFF is " + name + " or " + native + " (native) ");
 }
@@ -213,4 +222,31 @@ TEST(Lines, ByteCountsBeyondFourGigabytes) {
     EXPECT_STREQ(szBuffer, "18446744073709551615");
     FormatBytes(szBuffer, sizeof(szBuffer), 0);
     EXPECT_STREQ(szBuffer, "0");
+}
+
+TEST(Utf8, CutNeverEndsInsideACharacter) {
+    // "Ж" is two bytes, "世" three, "😀" four.
+    const std::string text = "aЖ世😀";
+    const size_t whole[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10};
+    for (size_t n = 0; n <= text.size(); n++)
+        EXPECT_EQ(Utf8WholeLength(text.c_str(), n), whole[n]) << n;
+    // Bytes that start no character are not this function's to mend.
+    EXPECT_EQ(Utf8WholeLength("\x80\x80", 2), 2u);
+    EXPECT_EQ(Utf8WholeLength("a\xff", 2), 2u);
+}
+
+TEST(Utf8, LinesCutAtTheBufferEndKeepWholeCharacters) {
+    const std::string name = "Привет 世界";
+    char szLine[LANGLINE_SIZE];
+    std::string full;
+    ASSERT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LANG_USER, 0x419, name.c_str(), ""));
+    full = szLine;
+    // Every buffer size that cuts the line keeps a prefix of whole characters.
+    for (size_t cb = 1; cb <= full.size(); cb++) {
+        EXPECT_FALSE(FormatLanguageLine(szLine, cb, LANG_USER, 0x419, name.c_str(), ""));
+        std::string cut = szLine;
+        EXPECT_EQ(full.compare(0, cut.size(), cut), 0) << cb;
+        EXPECT_GE(cut.size() + 4, cb) << cb; // at most one character dropped
+        EXPECT_EQ(Utf8WholeLength(cut.c_str(), cut.size()), cut.size()) << cb;
+    }
 }

@@ -7,7 +7,7 @@
 void FillDriveList(void) {
     LVITEMA item;
     char szBuffer[360];
-    char szLabel[128];
+    char szLabel[128]; // 32 characters of up to three bytes each in UTF-8
     char szFileSysName[128];
     DWORD dwLogicalDrives = GetLogicalDrives();
 
@@ -31,19 +31,14 @@ void FillDriveList(void) {
 
         snprintf(szBuffer, sizeof(szBuffer), "%c:\\", 'a' + nDrive);
         UINT uType = GetDriveTypeA(szBuffer);
-        DWORD dwSectorsPerCluster = 0, dwBytesPerSector = 0, dwFreeClusters = 0,
-              dwTotalClusters = 0;
-        BOOL bSpace = GetDiskFreeSpaceA(szBuffer, &dwSectorsPerCluster, &dwBytesPerSector,
-                                        &dwFreeClusters, &dwTotalClusters);
+        // Exact byte counts, however many clusters; Free is what this user may use.
+        ULARGE_INTEGER uliAvailable, uliTotal, uliAllFree;
+        BOOL bSpace = GetDiskFreeSpaceExA(szBuffer, &uliAvailable, &uliTotal, &uliAllFree);
         DWORD dwVolumeSerialNumber = 0, dwMaxNameLength = 0, dwFileSystemFlags = 0;
         szLabel[0] = szFileSysName[0] = '\0';
-        BOOL bVolume =
-            GetVolumeInformationA(szBuffer, szLabel, 127, &dwVolumeSerialNumber, &dwMaxNameLength,
-                                  &dwFileSystemFlags, szFileSysName, 127);
-        unsigned long long qwBytesPerCluster =
-            (unsigned long long)dwSectorsPerCluster * dwBytesPerSector;
-        unsigned long long qwTotal = qwBytesPerCluster * dwTotalClusters;
-        unsigned long long qwFree = qwBytesPerCluster * dwFreeClusters;
+        BOOL bVolume = GetVolumeInformationA(
+            szBuffer, szLabel, sizeof(szLabel), &dwVolumeSerialNumber, &dwMaxNameLength,
+            &dwFileSystemFlags, szFileSysName, sizeof(szFileSysName));
 
         // A failed query leaves its cells empty rather than a false answer.
         if (!bVolume)
@@ -61,12 +56,12 @@ void FillDriveList(void) {
         item.iSubItem = 5;
         szBuffer[0] = '\0';
         if (bSpace)
-            FormatBytes(szBuffer, sizeof(szBuffer), qwTotal);
+            FormatBytes(szBuffer, sizeof(szBuffer), uliTotal.QuadPart);
         SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)&item);
         item.iSubItem = 6;
         szBuffer[0] = '\0';
         if (bSpace)
-            FormatBytes(szBuffer, sizeof(szBuffer), qwFree);
+            FormatBytes(szBuffer, sizeof(szBuffer), uliAvailable.QuadPart);
         SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)&item);
         nRow++;
     }

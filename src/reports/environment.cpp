@@ -3,24 +3,13 @@
 #include "reports/reporttext.h"
 
 #include <cstring>
+#include <new>
 
-// Inserts every entry of the environment at the top of the table, so the
-// table shows the block reversed. Adds nothing if no block can be had.
-static void InsertEnvironmentRows(void) {
+// Inserts every entry of a private copy of the environment at the top of the
+// table, so the table shows the block reversed.
+static void InsertEnvironmentRows(const char *lpCopy, size_t cbEnv) {
     LVITEMA item;
     int nRow = 0; // never advanced
-
-    char *lpEnv = GetEnvironmentStringsA();
-    if (!lpEnv)
-        return;
-    // Walk a private copy, never the live block.
-    size_t cbEnv = MultiStringSize(lpEnv);
-    char *lpCopy = (char *)HeapAlloc(GetProcessHeap(), 0, cbEnv);
-    if (lpCopy)
-        memcpy(lpCopy, lpEnv, cbEnv);
-    FreeEnvironmentStringsA(lpEnv);
-    if (!lpCopy)
-        return;
 
     ZeroMemory(&item, sizeof(item));
     item.mask = LVIF_TEXT;
@@ -34,14 +23,32 @@ static void InsertEnvironmentRows(void) {
         item.pszText = (LPSTR)split.value.c_str();
         SendMessageA(hList3, LVM_SETITEMA, 0, (LPARAM)&item);
     }
-    HeapFree(GetProcessHeap(), 0, lpCopy);
 }
 
 void FillEnvironmentList(void) {
     // Each insert at the top would repaint the whole table; paint once at the end.
     SendMessageA(hList3, WM_SETREDRAW, FALSE, 0);
     SendMessageA(hList3, LVM_DELETEALLITEMS, 0, 0);
-    InsertEnvironmentRows();
+
+    // Walk a private copy, never the live block. No block, no rows.
+    char *lpEnv = GetEnvironmentStringsA();
+    char *lpCopy = NULL;
+    size_t cbEnv = 0;
+    if (lpEnv) {
+        cbEnv = MultiStringSize(lpEnv);
+        lpCopy = (char *)HeapAlloc(GetProcessHeap(), 0, cbEnv);
+        if (lpCopy)
+            memcpy(lpCopy, lpEnv, cbEnv);
+        FreeEnvironmentStringsA(lpEnv);
+    }
+    if (lpCopy) {
+        try {
+            InsertEnvironmentRows(lpCopy, cbEnv);
+        } catch (const std::bad_alloc &) {
+            SendMessageA(hList3, LVM_DELETEALLITEMS, 0, 0); // no memory: an empty table
+        }
+        HeapFree(GetProcessHeap(), 0, lpCopy);
+    }
     SendMessageA(hList3, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hList3, NULL, TRUE);
 }

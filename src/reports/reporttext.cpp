@@ -83,7 +83,33 @@ const char *LongNamesText(uint32_t dwMaxNameLength) {
     return dwMaxNameLength == 255 ? "TRUE" : "FALSE";
 }
 
-// snprintf that reports whether the whole text fitted.
+// Bytes in the character a byte starts: 0 for a continuation or invalid byte.
+static size_t Utf8SequenceLength(unsigned char c) {
+    if (c < 0x80)
+        return 1;
+    if ((c & 0xE0) == 0xC0)
+        return 2;
+    if ((c & 0xF0) == 0xE0)
+        return 3;
+    if ((c & 0xF8) == 0xF0)
+        return 4;
+    return 0;
+}
+
+size_t Utf8WholeLength(const char *lpsz, size_t nLen) {
+    // Back over the continuation bytes at the end to the byte that starts them.
+    size_t nCont = 0;
+    while (nCont < 3 && nCont < nLen && ((unsigned char)lpsz[nLen - 1 - nCont] & 0xC0) == 0x80)
+        nCont++;
+    if (nCont == nLen)
+        return nLen;
+    size_t nLead = nLen - 1 - nCont;
+    size_t nNeed = Utf8SequenceLength((unsigned char)lpsz[nLead]);
+    return nNeed > nCont + 1 ? nLead : nLen;
+}
+
+// snprintf that reports whether the whole text fitted; a cut text ends on a
+// whole character.
 static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
     if (!buf || cb == 0)
         return false;
@@ -95,7 +121,10 @@ static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
         buf[0] = '\0';
         return false;
     }
-    return (size_t)nLen < cb;
+    if ((size_t)nLen < cb)
+        return true;
+    buf[Utf8WholeLength(buf, cb - 1)] = '\0';
+    return false;
 }
 
 static const char *Text(const char *lpsz) {
@@ -147,4 +176,9 @@ bool FormatVersionText(char *buf, size_t cb, uint32_t dwBuild, uint32_t dwPlatfo
 
 bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes) {
     return Format(buf, cb, "%" PRIu64, qwBytes);
+}
+
+bool FormatRenameFailedText(char *buf, size_t cb, const char *lpszName, const char *lpszReason) {
+    return Format(buf, cb, "The computer name could not be set to \"%s\".\n%s", Text(lpszName),
+                  Text(lpszReason));
 }

@@ -43,12 +43,21 @@ const char *ProcessorText(unsigned uLevel);
 // "TRUE" when the longest file-name component is exactly 255, else "FALSE".
 const char *LongNamesText(uint32_t dwMaxNameLength);
 
+// ---- UTF-8 text (the process's code page) ----
+
+// The length of the first nLen bytes of lpsz without a multi-byte character
+// that they end inside of, so text cut there stays whole characters.
+size_t Utf8WholeLength(const char *lpsz, size_t nLen);
+
 // ---- Lines and box texts ----
 // Each writes a NUL-terminated text into buf (cb bytes, never overrun) and
-// returns false if the text had to be cut to fit.
+// returns false if the text had to be cut to fit; a cut never splits a
+// UTF-8 character.
 
-// Long enough for a language line with two 63-character names (173).
-const size_t LANGLINE_SIZE = 192;
+// A locale or language name of 63 characters, three bytes each in UTF-8.
+const size_t LOCALE_TEXT_SIZE = 192;
+// Long enough for a language line with two such names (429).
+const size_t LANGLINE_SIZE = 448;
 // Which of the four language lines.
 enum LangLine { LANG_SYSTEM, LOCALE_SYSTEM, LANG_USER, LOCALE_USER };
 bool FormatLanguageLine(char *buf, size_t cb, LangLine line, uint32_t id, const char *lpszName,
@@ -64,5 +73,7 @@ bool FormatDirectoriesText(char *buf, size_t cb, const char *lpszWindows, const 
 bool FormatVersionCaption(char *buf, size_t cb, uint32_t dwMajor, uint32_t dwMinor);
 bool FormatVersionText(char *buf, size_t cb, uint32_t dwBuild, uint32_t dwPlatform);
 bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes);
+// The box for a rename the system refused: the name asked for and the reason.
+bool FormatRenameFailedText(char *buf, size_t cb, const char *lpszName, const char *lpszReason);
 
 #endif

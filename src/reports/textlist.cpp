@@ -3,8 +3,9 @@
 #include "corvane.h"
 #include "reports/reporttext.h"
 
+#include <new>
+
 #define PROFILE_BLOCK_SIZE 0x7FFF
-#define LOCALE_TEXT_SIZE 64
 
 // Fills the list with one profile query's strings; 600 and 700 differ only
 // in the query. If the block cannot be had the list is left empty.
@@ -19,8 +20,12 @@ static void ListProfileBlock(bool bSections) {
         GetPrivateProfileSectionNamesA(lpBuffer, PROFILE_BLOCK_SIZE, "win.ini");
     else
         GetProfileSectionA("ports", lpBuffer, PROFILE_BLOCK_SIZE);
-    for (const std::string &line : SplitMultiString(lpBuffer, PROFILE_BLOCK_SIZE))
-        SendMessageA(hListt, LB_ADDSTRING, 0, (LPARAM)line.c_str());
+    try {
+        for (const std::string &line : SplitMultiString(lpBuffer, PROFILE_BLOCK_SIZE))
+            SendMessageA(hListt, LB_ADDSTRING, 0, (LPARAM)line.c_str());
+    } catch (const std::bad_alloc &) {
+        SendMessageA(hListt, LB_RESETCONTENT, 0, 0); // no memory: an empty list, not half of one
+    }
     HeapFree(GetProcessHeap(), 0, lpBuffer);
 }
 
@@ -33,8 +38,10 @@ void ListPortsSection(void) {
 }
 
 // A query that fails leaves an empty text, never what a buffer held before.
+// The texts come in the process's code page (UTF-8), not the locale's own,
+// so a Russian name reads as Russian.
 static void QueryLocaleText(LCID lcid, LCTYPE type, char *szText) {
-    if (!GetLocaleInfoA(lcid, type, szText, LOCALE_TEXT_SIZE))
+    if (!GetLocaleInfoA(lcid, type | LOCALE_USE_CP_ACP, szText, LOCALE_TEXT_SIZE))
         szText[0] = '\0';
 }
 
@@ -47,7 +54,11 @@ static void AppendLanguageLines(LCID lcidDefault, LANGID langidDefault, LangLine
     char szDefNativeCountry[LOCALE_TEXT_SIZE];
     char szMessage[LANGLINE_SIZE];
 
-    if (!VerLanguageNameA(langidDefault, szDefLang, LOCALE_TEXT_SIZE))
+    // The narrow call takes no code-page flag and may convert with the
+    // language's own code page; ask wide and convert with the process's.
+    WCHAR wszDefLang[LOCALE_TEXT_SIZE / 3];
+    if (!VerLanguageNameW(langidDefault, wszDefLang, LOCALE_TEXT_SIZE / 3) ||
+        !WideCharToMultiByte(CP_ACP, 0, wszDefLang, -1, szDefLang, LOCALE_TEXT_SIZE, NULL, NULL))
         szDefLang[0] = '\0';
     QueryLocaleText(lcidDefault, LOCALE_SNATIVELANGNAME, szDefNativeLang);
     QueryLocaleText(lcidDefault, LOCALE_SENGCOUNTRY, szDefCountry);

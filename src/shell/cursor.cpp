@@ -2,7 +2,27 @@
 // the library can be freed at once; the arrow until the copy is held.
 #include "corvane.h"
 
+#include <cstdio>
+
 BOOL bCursorErrorShown = FALSE;
+
+// Only the library beside the program, mapped for its resources alone: one
+// planted in the working directory or on the path is never found, and no
+// code of any library found runs. NULL if the path does not fit.
+static HMODULE LoadResourceLibrary(void) {
+    char szPath[MAX_PATH * 3 + 1]; // MAX_PATH characters, up to three bytes each in UTF-8
+    DWORD dwLen = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
+    if (dwLen == 0 || dwLen >= sizeof(szPath))
+        return NULL; // failed, or cut to fit
+    while (dwLen > 0 && szPath[dwLen - 1] != '\\')
+        dwLen--;
+    if (dwLen == 0)
+        return NULL;
+    int nLen = snprintf(szPath + dwLen, sizeof(szPath) - dwLen, "%s", SZ_RESLIBRARY);
+    if (nLen < 0 || (size_t)nLen >= sizeof(szPath) - dwLen)
+        return NULL;
+    return LoadLibraryExA(szPath, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+}
 
 LRESULT SetCustomCursor(HWND hWnd, HCURSOR *phCurCursor) {
     HCURSOR hArrow = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
@@ -11,7 +31,7 @@ LRESULT SetCustomCursor(HWND hWnd, HCURSOR *phCurCursor) {
         return 0;
 
     // The copy takes effect from the next request; this one keeps the arrow.
-    HMODULE hLibrary = LoadLibraryA(SZ_RESLIBRARY);
+    HMODULE hLibrary = LoadResourceLibrary();
     if (hLibrary) {
         HCURSOR hCursor = LoadCursorA(hLibrary, SZ_CURSORRES);
         if (hCursor)

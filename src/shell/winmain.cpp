@@ -110,7 +110,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     hBtn3 = CreateWindowExA(0, "BUTTON", "G e n e r a l P C", WS_CHILD | WS_VISIBLE | BS_MULTILINE,
                             674, 159, 20, 144, hWnd, (HMENU)(INT_PTR)IDC_GENERALPC, hInst, NULL);
 
-    while (GetMessageA(&msg, NULL, 0, 0)) {
+    // -1 is an error, not a message: asking again would only fail again.
+    BOOL bRet;
+    while ((bRet = GetMessageA(&msg, NULL, 0, 0)) != 0) {
+        if (bRet == -1)
+            return 1;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
