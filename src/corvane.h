@@ -61,10 +61,6 @@ void CreateViews(HWND hWnd);
 // ---- shell/wndproc.cpp: window procedure, dispatch, closing protocol ----
 extern UINT_PTR uTimer;
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-void DispatchCommand(HWND hWnd, WORD wId);
-void RequestClose(HWND hWnd, HCURSOR *phCurCursor);
-void ResumeClose(HWND hWnd);
-void QuitSequence(HCURSOR *phCurCursor);
 
 // ---- shell/cursor.cpp: the custom cursor from RESOURCE.DLL ----
 extern BOOL bCursorErrorShown; // the missing-library box was shown this run

@@ -5,7 +5,7 @@
 UINT_PTR uTimer = 0;
 
 // Ids not listed (IDC_VIEW notifications from the text list among them) are ignored.
-void DispatchCommand(HWND hWnd, WORD wId) {
+static void DispatchCommand(HWND hWnd, WORD wId) {
     switch (wId) {
     case IDM_EXIT: PostMessageA(hWnd, WM_CLOSE, 0, 0); break;
     case IDM_TILE: TileWindows(GetDesktopWindow(), MDITILE_SKIPDISABLED, NULL, 0, NULL); break;
@@ -34,7 +34,7 @@ void DispatchCommand(HWND hWnd, WORD wId) {
     }
 }
 
-void QuitSequence(HCURSOR *phCurCursor) {
+static void QuitSequence(HCURSOR *phCurCursor) {
     CancelFill();
     if (*phCurCursor) {
         DestroyCursor(*phCurCursor);
@@ -45,7 +45,7 @@ void QuitSequence(HCURSOR *phCurCursor) {
 
 // WM_CLOSE: while minimized nobody sees a prompt, so flash the taskbar
 // button instead and ask once the window is restored.
-void RequestClose(HWND hWnd, HCURSOR *phCurCursor) {
+static void RequestClose(HWND hWnd, HCURSOR *phCurCursor) {
     if (IsIconic(hWnd)) {
         uTimer = SetTimer(hWnd, IDT_FLASH, 500, NULL);
         return;
@@ -56,13 +56,21 @@ void RequestClose(HWND hWnd, HCURSOR *phCurCursor) {
 }
 
 // WM_SIZE: the first size change after a deferred close is the restore.
-void ResumeClose(HWND hWnd) {
+static void ResumeClose(HWND hWnd) {
     if (uTimer == 0)
         return;
     KillTimer(hWnd, uTimer);
     uTimer = 0;
     FlashWindow(hWnd, FALSE);
     PostMessageA(hWnd, WM_CLOSE, 0, 0);
+}
+
+// WM_TIMER: the next slice of a refill, or one flash of a pending close.
+static void OnTimer(HWND hWnd, WPARAM wTimer) {
+    if (wTimer == IDT_FILLSLICE)
+        ContinueFill(TRUE);
+    else
+        FlashWindow(hWnd, TRUE);
 }
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -76,12 +84,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR: return SetCustomCursor(hWnd, &hCurCursor);
     case WM_KEYDOWN: return 0; // key presses are consumed
     case WM_COMMAND: DispatchCommand(hWnd, LOWORD(wParam)); return 0;
-    case WM_TIMER:
-        if (wParam == IDT_FILLSLICE)
-            ContinueFill(TRUE);
-        else
-            FlashWindow(hWnd, TRUE);
-        return 0;
+    case WM_TIMER: OnTimer(hWnd, wParam); return 0;
     case WM_REFILLTREE: RefillTreeView(); return 0;
     case WM_FILLSLICE: ContinueFill(FALSE); return 0;
     default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);
