@@ -14,7 +14,6 @@
 namespace {
 
 const char *const TEST_ROOT = "Software\\CorvaneTest";
-const DWORD FILL_WAIT = 60000;
 
 // One tree item or registry entry, in pre-order with its depth.
 struct Node {
@@ -152,25 +151,13 @@ std::vector<std::string> Texts(const Nodes &nodes) {
     return texts;
 }
 
-bool WaitUntil(std::function<bool()> pred, DWORD ms) {
-    DWORD dwStart = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - dwStart > ms)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 // No fill running or due, and the watcher armed with no change unreported.
 bool WaitSettled() {
-    return WaitUntil(
-        [] {
-            BOOL bSettled = FALSE;
-            OnUiThread([&] { bSettled = TreeSettled(); });
-            return bSettled != FALSE;
-        },
-        FILL_WAIT);
+    return WaitFor([] {
+        BOOL bSettled = FALSE;
+        OnUiThread([&] { bSettled = TreeSettled(); });
+        return bSettled != FALSE;
+    });
 }
 
 HKEY CreateKey(const std::string &sub) {
@@ -262,7 +249,7 @@ LONG WINAPI FakeOpen(HKEY hKey, LPCSTR lpszSub, DWORD dwOptions, REGSAM sam, PHK
         return ERROR_ACCESS_DENIED;
     if (lpszSub && lstrcmpA(lpszSub, "Hold") == 0 && InterlockedExchange(&bHoldArmed, 0)) {
         SetEvent(hHoldReached);
-        WaitForSingleObject(hHoldReleased, FILL_WAIT);
+        WaitForSingleObject(hHoldReleased, HANG_GUARD);
     }
     LONG lResult = pfnRealOpen(hKey, lpszSub, dwOptions, sam, phResult);
     if (lResult == ERROR_SUCCESS && lpszSub && lstrcmpA(lpszSub, "NoInfo") == 0)
@@ -389,7 +376,7 @@ class RegistryTree : public ::testing::Test {
         StartWatching();
         InterlockedExchange(&bHoldArmed, 1);
         MakeKey("Trigger");
-        ASSERT_EQ(WaitForSingleObject(hHoldReached, FILL_WAIT), WAIT_OBJECT_0);
+        ASSERT_EQ(WaitForSingleObject(hHoldReached, HANG_GUARD), WAIT_OBJECT_0);
     }
     ImportPatches patches;
 };
@@ -597,7 +584,7 @@ DWORD WINAPI PingThread(LPVOID lpWnd) {
     while (InterlockedCompareExchange(&bPinging, 0, 0)) {
         DWORD dwStart = GetTickCount();
         DWORD_PTR dwResult;
-        SendMessageTimeoutA((HWND)lpWnd, WM_NULL, 0, 0, SMTO_NORMAL, FILL_WAIT, &dwResult);
+        SendMessageTimeoutA((HWND)lpWnd, WM_NULL, 0, 0, SMTO_NORMAL, HANG_GUARD, &dwResult);
         LONG nWait = (LONG)(GetTickCount() - dwStart);
         if (nWait > nLongestWait)
             InterlockedExchange(&nLongestWait, nWait);
@@ -624,7 +611,7 @@ TEST_F(RegistryTree, ABurstOfNewKeysRefillsAtMostTwiceWhileTheWindowKeepsAnsweri
     HANDLE hPing = CreateThread(NULL, 0, PingThread, AppWindow(), 0, NULL);
     ASSERT_TRUE(WaitSettled());
     InterlockedExchange(&bPinging, 0);
-    ASSERT_EQ(WaitForSingleObject(hPing, FILL_WAIT), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(hPing, HANG_GUARD), WAIT_OBJECT_0);
     CloseHandle(hPing);
 
     EXPECT_GE(FillCount() - nBefore, 1);
@@ -641,7 +628,7 @@ TEST_F(RegistryTree, CommandDuringARefillEndsItAndReturnsWithTheTreeComplete) {
     LONG nStarted = FillCount(), nDone = FillsDone();
     PostCommand(IDM_RESET); // queued ahead of the rest of the refill
     SetEvent(hHoldReleased);
-    ASSERT_TRUE(WaitUntil([&] { return FillsDone() > nDone; }, FILL_WAIT));
+    ASSERT_TRUE(WaitFor([&] { return FillsDone() > nDone; }, HANG_GUARD));
     EXPECT_EQ(FillCount(), nStarted + 1);
     ExpectSameTree(SnapTree(), WalkRegistry());
     ASSERT_TRUE(WaitSettled());
@@ -657,11 +644,11 @@ TEST_F(RegistryTree, QuitDuringARefillEndsTheProgramAndItsWalker) {
     ASSERT_EQ(WaitForSingleObject(hWalker, 0), (DWORD)WAIT_TIMEOUT);
     SetBoxAnswer(IDYES);
     PostMessageA(AppWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitForBoxes(1, FILL_WAIT));
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
     SetEvent(hHoldReleased);
     int nExit = -1;
-    ASSERT_TRUE(WaitForExit(FILL_WAIT, &nExit));
+    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
     EXPECT_EQ(nExit, 0);
     EXPECT_EQ(WaitForSingleObject(hWalker, 0), WAIT_OBJECT_0) << "the walker still runs";
 }
@@ -692,11 +679,11 @@ TEST_F(RegistryTree, KeysChurningDuringCommandsAndRefillsEndWithTheTreeMatchingT
         LONG nBefore = FillCount();
         SendCommand(IDM_RESET);
         EXPECT_GE(FillCount(), nBefore + 1);
-        ASSERT_TRUE(WaitUntil([&] { return FillCount() >= nBefore + 2; }, FILL_WAIT))
+        ASSERT_TRUE(WaitFor([&] { return FillCount() >= nBefore + 2; }))
             << "no refill after a command while keys changed";
     }
     InterlockedExchange(&bChurn, 0);
-    ASSERT_EQ(WaitForSingleObject(hChurn, FILL_WAIT), (DWORD)WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(hChurn, HANG_GUARD), (DWORD)WAIT_OBJECT_0);
     CloseHandle(hChurn);
 
     // The last change is always shown: settled means nothing is left to see.
