@@ -51,7 +51,9 @@ static HTREEITEM Insert(HTREEITEM hParent, const char *lpszName, int nImage, int
 // Inserts waiting values in walk order until the deadline (0: all of them).
 static BOOL FlushValues(double dDeadline) {
     for (unsigned nCount = 0; cbFlushed < cbPending; nCount++) {
-        if (dDeadline && nCount % 16 == 15 && NowMs() > dDeadline)
+        // Checked before every insert but the first: at 800,000 items one
+        // insert can take 20 ms, so a few of them would hold up the window.
+        if (dDeadline && nCount > 0 && NowMs() > dDeadline)
             return FALSE;
         HTREEITEM hParent;
         memcpy(&hParent, pPending + cbFlushed, sizeof(hParent));
@@ -120,7 +122,7 @@ static BOOL TakeArrived(BOOL bWait, double dDeadline) {
         }
         // Batches of an earlier fill cannot come after StopWalker; checked anyway.
         while (pBatch->nGeneration == nGeneration && cbAt < pBatch->cbUsed) {
-            if (!bWait && ++nCount % 16 == 0 && NowMs() > dDeadline)
+            if (!bWait && nCount++ > 0 && NowMs() > dDeadline)
                 return FALSE;
             unsigned nDepth;
             int nKind;
