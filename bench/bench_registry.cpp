@@ -72,18 +72,17 @@ LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 // Sends WM_NULL to a window over and over, keeping the longest wait and
-// every wait over STALL_MS. One pinger aims at Corvane, one at an idle window
-// on a thread of its own: Wine's single server stalls every process while it
-// writes out a big hive (30 MB at 200,000 keys, about 0.4 s, within 30 s of
-// any change), and the idle window's waits show when it did.
-const double STALL_MS = 50;
+// every wait over the pinger's dKeepMs. One pinger aims at Corvane, one at
+// an idle window on a thread of its own: Wine's single server stalls every
+// process while it writes out a big hive (30 MB at 200,000 keys, about
+// 0.4 s, within 30 s of any change), and the idle window's waits show when.
 struct Pinger {
     HWND hWnd;
-    // Of all waits, of those up to STALL_MS, of the stalls with no room left.
-    double dLongest, dLongestShort, dLongestUnkept;
+    double dKeepMs;
+    double dLongest, dLongestShort; // of all waits, of those not kept
     long nSent;
-    int nStalls;
-    double dStallFrom[256], dStallTo[256];
+    int nKept;
+    double dFrom[1024], dTo[1024];
 };
 volatile LONG bPinging;
 DWORD WINAPI PingThread(LPVOID lpPinger) {
@@ -95,14 +94,11 @@ DWORD WINAPI PingThread(LPVOID lpPinger) {
         double dWait = Now() - t;
         if (dWait > p->dLongest)
             p->dLongest = dWait;
-        if (dWait * 1000 <= STALL_MS) {
-            if (dWait > p->dLongestShort)
-                p->dLongestShort = dWait;
-        } else if (p->nStalls < 256) {
-            p->dStallFrom[p->nStalls] = t;
-            p->dStallTo[p->nStalls++] = t + dWait;
-        } else if (dWait > p->dLongestUnkept) {
-            p->dLongestUnkept = dWait;
+        if (dWait * 1000 > p->dKeepMs && p->nKept < 1024) {
+            p->dFrom[p->nKept] = t;
+            p->dTo[p->nKept++] = t + dWait;
+        } else if (dWait > p->dLongestShort) {
+            p->dLongestShort = dWait; // one with no room left counts whole
         }
         p->nSent++;
         Sleep(1);
@@ -110,16 +106,20 @@ DWORD WINAPI PingThread(LPVOID lpPinger) {
     return 0;
 }
 
-// Corvane's longest wait that no stall of the idle window overlaps.
+// Corvane's own longest wait: each kept wait less the time the idle window
+// was stalled in the same span.
 double LongestOwnWait(const Pinger &app, const Pinger &idle) {
-    double dLongest =
-        app.dLongestShort > app.dLongestUnkept ? app.dLongestShort : app.dLongestUnkept;
-    for (int i = 0; i < app.nStalls; i++) {
-        bool bServer = false;
-        for (int j = 0; j < idle.nStalls && !bServer; j++)
-            bServer = app.dStallFrom[i] < idle.dStallTo[j] && idle.dStallFrom[j] < app.dStallTo[i];
-        if (!bServer && app.dStallTo[i] - app.dStallFrom[i] > dLongest)
-            dLongest = app.dStallTo[i] - app.dStallFrom[i];
+    double dLongest = app.dLongestShort;
+    for (int i = 0; i < app.nKept; i++) {
+        double dOwn = app.dTo[i] - app.dFrom[i];
+        for (int j = 0; j < idle.nKept; j++) {
+            double dFrom = app.dFrom[i] > idle.dFrom[j] ? app.dFrom[i] : idle.dFrom[j];
+            double dTo = app.dTo[i] < idle.dTo[j] ? app.dTo[i] : idle.dTo[j];
+            if (dTo > dFrom)
+                dOwn -= dTo - dFrom;
+        }
+        if (dOwn > dLongest)
+            dLongest = dOwn;
     }
     return dLongest;
 }
@@ -184,6 +184,8 @@ int main(int argc, char **argv) {
     int nExit = 0;
     double dRefill = 0;
     static Pinger app, idle;
+    app.dKeepMs = 50; // waits up to that need no explaining
+    idle.dKeepMs = 5; // an idle window answers at once
     HANDLE hIdleThread = CreateThread(NULL, 0, IdleThread, NULL, 0, NULL);
     if (!hIdleThread || !WaitFor([] { return hIdle != NULL; }, 10000)) {
         fprintf(stderr, "%s: the idle window did not open\n", lpszLabel);

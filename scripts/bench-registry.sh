@@ -5,9 +5,13 @@
 # prints the tree size, the bare walk, the command fill (and how much of it
 # came after the walk), the watcher refill, the longest wait of a message
 # sent to the window during the refill (and to an idle window, for Wine's
-# own stalls), the memory per tree item and the ratios. Exits non-zero when a run fails; the
-# benchmark bounds its own waits, and a stuck Wine is cut off after 30 min.
+# own stalls), the memory per tree item and the ratios. Exits non-zero when
+# a run fails; the benchmark bounds its own waits, and a stuck Wine is cut
+# off after 30 min.
 # Usage: scripts/bench-registry.sh [N ...]   (default: 20000 200000)
+# CORVANE_BENCH_BUILDS="dir ..." runs, for each N, the corvane_bench.exe of
+# each of those build folders in turn (say, an older commit's and this
+# one's), each on a fresh copy of the same hive: before and after in one run.
 set -e
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$src/build/win64
@@ -28,11 +32,12 @@ fi
 
 first=
 for n in $sizes; do
-    wine_server_stop
-    # Written straight into the hive file while no server runs: creating
-    # 200,000 keys through the registry calls takes many minutes under Wine.
-    cp "$WINEPREFIX/system.reg.pristine" "$WINEPREFIX/system.reg"
-    python3 - "$WINEPREFIX/system.reg" "$n" <<'PY'
+    for dir in ${CORVANE_BENCH_BUILDS:-$build}; do
+        wine_server_stop
+        # Written straight into the hive file while no server runs: creating
+        # 200,000 keys through the registry calls takes many minutes under Wine.
+        cp "$WINEPREFIX/system.reg.pristine" "$WINEPREFIX/system.reg"
+        python3 - "$WINEPREFIX/system.reg" "$n" <<'PY'
 import sys
 path, n = sys.argv[1], int(sys.argv[2])
 with open(path, "a") as f:
@@ -41,24 +46,28 @@ with open(path, "a") as f:
                 '"Name"="key %d"\n"Size"=dword:%08x\n"Path"="C:\\\\bench\\\\%d"\n'
                 % (k // 100, k, k, k, k))
 PY
-    wine_server_start
-    # Into a file, not a pipe: Wine's services would hold a pipe open.
-    status=0
-    (cd "$build" && timeout 1800 $wine ./corvane_bench.exe "N=$n" </dev/null >bench.out 2>&1) ||
-        status=$?
-    line=$(tr -d '\r' <"$build/bench.out")
-    echo "$line"
-    if [ "$status" != 0 ]; then
-        echo "bench-registry: N=$n failed (exit $status)" >&2
-        wine_server_stop
-        exit 1
-    fi
-    fill=$(echo "$line" | sed -n 's/.*command fill \([0-9.]*\) s.*/\1/p')
-    if [ -z "$first" ]; then
-        first=$fill
-        firstn=$n
-    else
-        echo "command fill N=$n / N=$firstn: $(echo "$fill $first" | awk '{printf "%.2f", $1 / $2}')"
-    fi
+        wine_server_start
+        # Into a file, not a pipe: Wine's services would hold a pipe open.
+        status=0
+        (cd "$dir" && timeout 1800 $wine ./corvane_bench.exe "N=$n" </dev/null >bench.out 2>&1) ||
+            status=$?
+        line=$(tr -d '\r' <"$dir/bench.out")
+        [ -z "$CORVANE_BENCH_BUILDS" ] || echo "($dir)"
+        echo "$line"
+        if [ "$status" != 0 ]; then
+            echo "bench-registry: N=$n failed (exit $status)" >&2
+            wine_server_stop
+            exit 1
+        fi
+        fill=$(echo "$line" | sed -n 's/.*command fill \([0-9.]*\) s.*/\1/p')
+        # Two builds' fills on one size say more than one build's across sizes.
+        [ -z "$CORVANE_BENCH_BUILDS" ] || continue
+        if [ -z "$first" ]; then
+            first=$fill
+            firstn=$n
+        else
+            echo "command fill N=$n / N=$firstn: $(echo "$fill $first" | awk '{printf "%.2f", $1 / $2}')"
+        fi
+    done
 done
 wine_server_stop
