@@ -2,8 +2,8 @@
 # Registry tree benchmark, end to end: builds the 64-bit benchmark, makes a
 # disposable Wine prefix in the build tree, and for each hive size N writes
 # N synthetic keys (3 values each) under HKLM\Software\CorvaneBench, then
-# prints the tree size, the bare walk, the command fill (and how much of it
-# came after the walk), the watcher refill, the longest wait of a message
+# prints the tree size, the bare walk, the command fill (and how long its
+# walker read), the watcher refill, the longest wait of a message
 # sent to the window during the refill (and to an idle window, for Wine's
 # own stalls), the memory per tree item and the ratios. Exits non-zero when
 # a run fails; the benchmark bounds its own waits, and a stuck Wine is cut

@@ -9,6 +9,7 @@ DWORD dwAppThreadId = 0;
 HWND hAppWnd = NULL;
 int nAppShow = SW_SHOWNORMAL;
 volatile LONG nAppExit = -1;
+HANDLE hAppReturned = NULL; // set when WinMain returns, before the clean-up
 HHOOK hCbtHook = NULL;
 
 std::mutex boxLock;
@@ -57,6 +58,7 @@ DWORD WINAPI AppThread(LPVOID) {
     hCbtHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
     int nExit = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", nAppShow);
     InterlockedExchange(&nAppExit, nExit);
+    SetEvent(hAppReturned);
     // The program leaves its window to the process's end; a test run goes on,
     // so take it down here, on the thread that owns it.
     HWND hWnd = FindWindowA(lpszAppName, NULL);
@@ -79,6 +81,9 @@ HWND StartApp(int nCmdShow) {
     SetBoxAnswer(0);
     nAppShow = nCmdShow;
     InterlockedExchange(&nAppExit, -1);
+    if (!hAppReturned)
+        hAppReturned = CreateEventA(NULL, TRUE, FALSE, NULL);
+    ResetEvent(hAppReturned);
     hAppThread = CreateThread(NULL, 0, AppThread, NULL, 0, &dwAppThreadId);
     // Up once both buttons are in place, or never if WinMain gave up.
     WaitFor([] {
@@ -93,7 +98,7 @@ HWND StartApp(int nCmdShow) {
 }
 
 bool WaitForExit(DWORD ms, int *pnExit) {
-    if (!hAppThread || WaitForSingleObject(hAppThread, ms) != WAIT_OBJECT_0)
+    if (!hAppThread || WaitForSingleObject(hAppReturned, ms) != WAIT_OBJECT_0)
         return false;
     if (pnExit)
         *pnExit = (int)nAppExit;
