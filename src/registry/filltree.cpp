@@ -11,6 +11,8 @@
 
 // Deeper than the registry lets keys nest; deeper names are dropped.
 static const unsigned MAX_DEPTH = 520;
+// The tree's images: a closed and an open folder for keys, a page for values.
+enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 };
 // A refill gives the window back this often (ms).
 static const double SLICE_MS = 15.0;
 
@@ -30,11 +32,16 @@ static DWORD cbAt;
 static BYTE *pPending;
 static SIZE_T cbPending, cbPendingMax, cbFlushed;
 
+// Read before every insert of a refill: the frequency is asked for once.
 static double NowMs(void) {
-    LARGE_INTEGER li, liFreq;
+    static double dTicksPerMs;
+    LARGE_INTEGER li;
+    if (!dTicksPerMs) {
+        QueryPerformanceFrequency(&li);
+        dTicksPerMs = li.QuadPart / 1000.0;
+    }
     QueryPerformanceCounter(&li);
-    QueryPerformanceFrequency(&liFreq);
-    return li.QuadPart * 1000.0 / liFreq.QuadPart;
+    return li.QuadPart / dTicksPerMs;
 }
 
 static HTREEITEM Insert(HTREEITEM hParent, const char *lpszName, int nImage, int nSelected) {
@@ -58,7 +65,7 @@ static BOOL FlushValues(double dDeadline) {
         HTREEITEM hParent;
         memcpy(&hParent, pPending + cbFlushed, sizeof(hParent));
         const char *lpszName = (const char *)pPending + cbFlushed + sizeof(hParent);
-        Insert(hParent, lpszName, 2, 2);
+        Insert(hParent, lpszName, IMG_VALUE, IMG_VALUE);
         cbFlushed += sizeof(hParent) + strlen(lpszName) + 1;
     }
     cbPending = cbFlushed = 0;
@@ -84,7 +91,7 @@ static void AddValue(HTREEITEM hParent, const char *lpszName) {
                               : HeapAlloc(GetProcessHeap(), 0, cbNew);
         if (!pNew) {
             FlushValues(0);
-            Insert(hParent, lpszName, 2, 2);
+            Insert(hParent, lpszName, IMG_VALUE, IMG_VALUE);
             return;
         }
         pPending = (BYTE *)pNew;
@@ -104,7 +111,7 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
             AddValue(hParent, lpszName);
         return;
     }
-    HTREEITEM hItem = hParent ? Insert(hParent, lpszName, 0, 1) : NULL;
+    HTREEITEM hItem = hParent ? Insert(hParent, lpszName, IMG_FOLDER, IMG_FOLDER_OPEN) : NULL;
     if (nDepth < MAX_DEPTH)
         hStack[nDepth] = hItem;
 }
@@ -157,7 +164,7 @@ static BOOL IsValue(HTREEITEM hItem) {
     item.mask = TVIF_IMAGE;
     item.hItem = hItem;
     SendMessageA(hTree, TVM_GETITEMA, 0, (LPARAM)&item);
-    return item.iImage == 2;
+    return item.iImage == IMG_VALUE;
 }
 
 static BOOL EmptySome(double dDeadline) {
