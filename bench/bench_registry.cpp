@@ -1,17 +1,22 @@
 // Registry tree benchmark: runs the real window and times, for the hive as
 // it stands, the bare walk (no tree; after a warm-up walk, once before the
-// fill and once after),
-// the command fill and the watcher's refill after one key is added, with
-// the longest wait of a message sent to the window during that refill
-// (beside one sent to an idle window at the same time, which shows Wine's
-// own stalls) and the memory each tree item costs. Prints one line of
-// figures. Every wait is bounded: a refill that does not come is reported
-// with what the watcher was doing, and the run fails.
+// fill and once after), the command fill and the watcher's refill after one
+// key is added, each with the longest wait of a message sent to the window
+// meanwhile (beside one sent to an idle window at the same time, which
+// shows Wine's own stalls), the children Windows' tree view would walk per
+// insert, and the memory each tree item costs; then a quit during a refill
+// while keys keep changing. Prints one line of figures. Every wait is
+// bounded: a refill that does not come is reported with what the watcher
+// was doing, and the run fails.
 #include "harness.h"
+#if __has_include("registry/registry.h")
+#include "registry/registry.h"
+#endif
 
 #include <psapi.h>
 
 #include <cstdio>
+#include <unordered_map>
 
 namespace {
 
@@ -50,6 +55,32 @@ long WalkKey(HKEY hKey) {
     return nItems;
 }
 
+// Windows' tree view keeps a parent's children as a chain from the first:
+// an insert at TVI_LAST or TVI_SORT walks every child the parent already
+// has, one at TVI_FIRST or after a given item walks none. Counted per fill,
+// on the window's thread; a fill empties the tree before its first insert.
+std::unordered_map<HTREEITEM, unsigned> children;
+bool bEmptied;
+unsigned long long qwWalked, qwInserts;
+
+void CountInsert(const TVINSERTSTRUCTA *pIns) {
+    if (bEmptied)
+        children.clear();
+    bEmptied = false;
+    HTREEITEM hParent = pIns->hParent == TVI_ROOT ? NULL : pIns->hParent;
+    unsigned &nChildren = children[hParent];
+    if (pIns->hInsertAfter == TVI_LAST || pIns->hInsertAfter == TVI_SORT)
+        qwWalked += nChildren;
+    nChildren++;
+    qwInserts++;
+}
+
+double WalkedPerInsert() {
+    double d = qwInserts ? (double)qwWalked / qwInserts : 0;
+    qwWalked = qwInserts = 0;
+    return d;
+}
+
 // A fill ends with its redraw turned back on.
 typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
 SendMessageFn pfnRealSend;
@@ -57,6 +88,10 @@ volatile double dFillEnd, dLongestCall;
 HANDLE hFillStarted, hFillEnded;
 
 LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (hWnd == hTree && uMsg == TVM_INSERTITEMA)
+        CountInsert((const TVINSERTSTRUCTA *)lParam);
+    if (hWnd == hTree && uMsg == TVM_DELETEITEM)
+        bEmptied = true;
     double t = Now();
     LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
     if (hWnd == hTree && Now() - t > dLongestCall)
@@ -98,6 +133,11 @@ struct Pinger {
     double dFrom[1024], dTo[1024];
 };
 volatile LONG bPinging;
+void Reset(Pinger *p, HWND hWnd, double dKeepMs) {
+    ZeroMemory(p, sizeof(*p));
+    p->hWnd = hWnd;
+    p->dKeepMs = dKeepMs;
+}
 DWORD WINAPI PingThread(LPVOID lpPinger) {
     Pinger *p = (Pinger *)lpPinger;
     while (bPinging) {
@@ -135,6 +175,41 @@ double LongestOwnWait(const Pinger &app, const Pinger &idle) {
             dLongest = dOwn;
     }
     return dLongest;
+}
+
+// Both pingers, Corvane's and the idle window's, from start to stop.
+HANDLE hPingers[2];
+bool StartPinging(Pinger *pApp, Pinger *pIdle, HWND hIdleWnd) {
+    Reset(pApp, AppWindow(), 50); // waits up to that need no explaining
+    Reset(pIdle, hIdleWnd, 5);    // an idle window answers at once
+    bPinging = 1;
+    hPingers[0] = CreateThread(NULL, 0, PingThread, pApp, 0, NULL);
+    hPingers[1] = CreateThread(NULL, 0, PingThread, pIdle, 0, NULL);
+    return hPingers[0] && hPingers[1];
+}
+// False if the window stopped answering.
+bool StopPinging() {
+    bPinging = 0;
+    bool bOk = WaitForSingleObject(hPingers[0], 70000) == WAIT_OBJECT_0;
+    WaitForSingleObject(hPingers[1], 70000);
+    CloseHandle(hPingers[0]);
+    CloseHandle(hPingers[1]);
+    return bOk;
+}
+
+// Adds and deletes a key every 5 ms until told to stop.
+volatile LONG bChurning;
+DWORD WINAPI ChurnThread(LPVOID) {
+    for (unsigned n = 0; bChurning; n++) {
+        HKEY hKey;
+        if (n % 2 == 0 && RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchChurn", 0,
+                                          NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) == 0)
+            RegCloseKey(hKey);
+        else
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchChurn");
+        Sleep(5);
+    }
+    return 0;
 }
 
 volatile HWND hIdle;
@@ -182,6 +257,11 @@ int main(int argc, char **argv) {
     WalkKey(HKEY_LOCAL_MACHINE);
     double dWalkBefore = Now() - t;
 
+    HANDLE hIdleThread = CreateThread(NULL, 0, IdleThread, NULL, 0, NULL);
+    if (!hIdleThread || !WaitFor([] { return hIdle != NULL; }, 10000)) {
+        fprintf(stderr, "%s: the idle window did not open\n", lpszLabel);
+        return 1;
+    }
     if (!StartApp()) {
         fprintf(stderr, "the main window did not open\n");
         return 1;
@@ -189,16 +269,27 @@ int main(int argc, char **argv) {
     ImportPatch send("user32.dll", "SendMessageA", (void *)TimeSend);
     pfnRealSend = send.Original<SendMessageFn>();
 
+    // The command fill, with a thread sending to the window all along.
+    int nExit = 0;
+    static Pinger app, idle;
     SIZE_T cbBefore = PrivateBytes();
     double dCommand, dRead;
     {
         ImportPatch read("advapi32.dll", "RegEnumValueA", (void *)TimeEnumValue);
         pfnRealEnumValue = read.Original<RegEnumValueFn>();
+        StartPinging(&app, &idle, hIdle);
         t = Now();
         SendCommand(IDM_REGEDIT); // also starts the watcher and waits until it is armed
         dCommand = Now() - t;
         dRead = dLastRead - t;
+        if (!StopPinging()) {
+            fprintf(stderr, "%s: the window stopped answering\n", lpszLabel);
+            nExit = 4;
+        }
     }
+    double dCommandWait = app.dLongest, dCommandIdle = idle.dLongest;
+    double dCommandOwn = LongestOwnWait(app, idle);
+    double dCommandWalked = WalkedPerInsert();
     long nItems = (long)SendMessageA(hTree, TVM_GETCOUNT, 0, 0);
     double dBytesPerItem = nItems ? (double)(PrivateBytes() - cbBefore) / nItems : 0;
     // The machine's speed drifts by tens of percent between minutes here: a
@@ -209,17 +300,7 @@ int main(int argc, char **argv) {
 
     // One key added: from the change to the end of the watcher's refill,
     // with a thread sending to the window all along.
-    int nExit = 0;
     double dRefill = 0;
-    static Pinger app, idle;
-    app.dKeepMs = 50; // waits up to that need no explaining
-    idle.dKeepMs = 5; // an idle window answers at once
-    HANDLE hIdleThread = CreateThread(NULL, 0, IdleThread, NULL, 0, NULL);
-    if (!hIdleThread || !WaitFor([] { return hIdle != NULL; }, 10000)) {
-        fprintf(stderr, "%s: the idle window did not open\n", lpszLabel);
-        return 1;
-    }
-    idle.hWnd = hIdle;
     // Generous against a slow machine, far short of a hang.
     DWORD dwBound = (DWORD)(1000 * (30 + 10 * dCommand));
     if (nWatchState != WATCH_WAITING) {
@@ -229,10 +310,7 @@ int main(int argc, char **argv) {
     } else {
         ResetEvent(hFillEnded);
         dLongestCall = 0;
-        bPinging = 1;
-        app.hWnd = AppWindow();
-        HANDLE hPing = CreateThread(NULL, 0, PingThread, &app, 0, NULL);
-        HANDLE hIdlePing = CreateThread(NULL, 0, PingThread, &idle, 0, NULL);
+        StartPinging(&app, &idle, hIdle);
         HKEY hKey;
         t = Now();
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchProbe", 0, NULL, 0,
@@ -248,35 +326,35 @@ int main(int argc, char **argv) {
                     nFillsDone);
             nExit = 3;
         }
-        bPinging = 0;
-        if (hPing && WaitForSingleObject(hPing, 70000) != WAIT_OBJECT_0) {
+        if (!StopPinging()) {
             fprintf(stderr, "%s: the window stopped answering\n", lpszLabel);
             nExit = 4;
         }
-        if (hIdlePing)
-            WaitForSingleObject(hIdlePing, 70000);
     }
+    double dRefillWalked = WalkedPerInsert();
     PostMessageA(hIdle, WM_QUIT, 0, 0);
     long nAfter = (long)SendMessageA(hTree, TVM_GETCOUNT, 0, 0);
 
-    // Quitting as a refill starts, the tree still full: from the close to
-    // WinMain's return, Yes pressed as soon as the prompt shows.
+    // Quitting as a refill starts, the tree still full, while a key is
+    // added or deleted every 5 ms: from the close to WinMain's return, Yes
+    // pressed as soon as the prompt shows.
     double dQuit = -1;
     int nQuitExit = -1;
     if (nExit == 0) {
         SetBoxAnswer(IDYES);
         ResetEvent(hFillStarted);
-        HKEY hKey;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchQuit", 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &hKey, NULL);
-        RegCloseKey(hKey);
+        bChurning = 1;
+        HANDLE hChurn = CreateThread(NULL, 0, ChurnThread, NULL, 0, NULL);
         if (WaitForSingleObject(hFillStarted, dwBound) == WAIT_OBJECT_0) {
             t = Now();
             PostMessageA(AppWindow(), WM_CLOSE, 0, 0);
             if (WaitForExit(60000, &nQuitExit))
                 dQuit = Now() - t;
         }
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchQuit");
+        bChurning = 0;
+        if (hChurn)
+            WaitForSingleObject(hChurn, 10000);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchChurn");
         if (dQuit < 0 || nQuitExit != 0) {
             fprintf(stderr, "%s: quitting during a refill failed (exit code %d)\n", lpszLabel,
                     nQuitExit);
@@ -288,18 +366,20 @@ int main(int argc, char **argv) {
     // Wine's tree view would take minutes to free a big tree one item at a
     // time.
 
-    printf(
-        "%s: walked %ld, tree %ld items (%ld after the added key); bare walk %.2f s (%.2f s "
-        "before the fill, %.2f s after), "
-        "command fill %.2f s (the walker read for %.2f s of it), watcher refill %.2f s; during the "
-        "refill the longest wait of a message sent to the window %.0f ms (%ld sent), to an "
-        "idle window %.0f ms, to the window outside the idle one's stalls %.0f ms; longest "
-        "tree call %.0f ms, %.0f bytes per item; quit during a refill %.0f ms; fill/walk %.2f, "
-        "refill/walk %.2f\n",
-        lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
-        dRefill, app.dLongest * 1000, app.nSent, idle.dLongest * 1000,
-        LongestOwnWait(app, idle) * 1000, dLongestCall * 1000, dBytesPerItem, dQuit * 1000,
-        dCommand / dWalk, dRefill / dWalk);
+    printf("%s: walked %ld, tree %ld items (%ld after the added key); bare walk %.2f s (%.2f s "
+           "before the fill, %.2f s after); "
+           "command fill %.2f s (the walker read for %.2f s of it), longest wait of a message "
+           "sent to the window %.0f ms, to an idle window %.0f ms, own %.0f ms, children walked "
+           "per insert %.2f; "
+           "watcher refill %.2f s, longest wait %.0f ms (%ld sent), idle %.0f ms, own %.0f ms, "
+           "children walked per insert %.2f; "
+           "longest tree call %.0f ms, %.0f bytes per item; quit during a refill with keys "
+           "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
+           lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
+           dCommandWait * 1000, dCommandIdle * 1000, dCommandOwn * 1000, dCommandWalked, dRefill,
+           app.dLongest * 1000, app.nSent, idle.dLongest * 1000, LongestOwnWait(app, idle) * 1000,
+           dRefillWalked, dLongestCall * 1000, dBytesPerItem, dQuit * 1000, dCommand / dWalk,
+           dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
 }

@@ -1,21 +1,23 @@
 #!/bin/sh
 # Registry tree benchmark, end to end: builds the 64-bit benchmark, makes a
 # disposable Wine prefix in the build tree, and for each hive size N writes
-# N synthetic keys (3 values each) under HKLM\Software\CorvaneBench, then
-# prints the tree size, the bare walk, the command fill (and how long its
-# walker read), the watcher refill, the longest wait of a message
-# sent to the window during the refill (and to an idle window, for Wine's
-# own stalls), the memory per tree item and the ratios. Exits non-zero when
-# a run fails; the benchmark bounds its own waits, and a stuck Wine is cut
-# off after 30 min.
-# Usage: scripts/bench-registry.sh [N ...]   (default: 20000 200000)
+# N synthetic keys (3 values each) under HKLM\Software\CorvaneBench, and
+# with N:W also one key there with W empty subkeys, then prints the tree
+# size, the bare walk, the command fill (and how long its walker read) and
+# the watcher refill, for each the longest wait of a message sent to the
+# window meanwhile (and to an idle window, for Wine's own stalls) and the
+# children Windows' tree view would walk per insert, then the memory per
+# tree item, a quit during a refill while keys change, and the ratios.
+# Exits non-zero when a run fails; the benchmark bounds its own waits, and a
+# stuck Wine is cut off after 30 min.
+# Usage: scripts/bench-registry.sh [N[:W] ...]   (default: 20000:20000)
 # CORVANE_BENCH_BUILDS="dir ..." runs, for each N, the corvane_bench.exe of
 # each of those build folders in turn (say, an older commit's and this
 # one's), each on a fresh copy of the same hive: before and after in one run.
 set -e
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$src/build/win64
-sizes=${*:-20000 200000}
+sizes=${*:-20000:20000}
 
 [ -f "$build/build.ninja" ] || cmake --preset win64 -S "$src" -B "$build" >/dev/null
 cmake --build "$build" --target corvane_bench resource_dll >/dev/null
@@ -39,12 +41,15 @@ for n in $sizes; do
         cp "$WINEPREFIX/system.reg.pristine" "$WINEPREFIX/system.reg"
         python3 - "$WINEPREFIX/system.reg" "$n" <<'PY'
 import sys
-path, n = sys.argv[1], int(sys.argv[2])
+path, size = sys.argv[1], sys.argv[2].split(":")
+n, w = int(size[0]), int(size[1]) if len(size) > 1 else 0
 with open(path, "a") as f:
     for k in range(n):
         f.write('\n[Software\\\\CorvaneBench\\\\G%04d\\\\K%06d] 1796649129\n'
                 '"Name"="key %d"\n"Size"=dword:%08x\n"Path"="C:\\\\bench\\\\%d"\n'
                 % (k // 100, k, k, k, k))
+    for k in range(w):
+        f.write('\n[Software\\\\CorvaneBench\\\\Wide\\\\W%06d] 1796649129\n' % k)
 PY
         wine_server_start
         # Into a file, not a pipe: Wine's services would hold a pipe open.

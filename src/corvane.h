@@ -69,39 +69,15 @@ LRESULT SetCustomCursor(HWND hWnd, HCURSOR *phCurCursor);
 // ---- shell/about.cpp: the About box ----
 INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 
-// ---- registry/filltree.cpp: the registry tree, filled on its own thread ----
-extern volatile LONG nFillsDone; // fills that reached their last item
-void FillTreeView(void);         // commands: the tree is complete on return
-void RefillTreeView(void);       // WM_REFILLTREE: refill now, or once the current one ends
-void ContinueFill(BOOL bTimer);  // WM_FILLSLICE and IDT_FILLSLICE: insert for a while
-void CancelFill(void);           // quitting: the walker ends, the tree stays as it is
-BOOL TreeSettled(void);          // no fill running or due, the watcher armed and quiet
-
-// ---- registry/walker.cpp: the walk, on a thread of its own ----
-// Names travel to the user-interface thread in a small ring of these.
-#define BATCH_BYTES 65536
-struct TreeBatch {
-    LONG nGeneration; // the fill it belongs to
-    BOOL bLast;       // the walk ended with this batch
-    DWORD cbUsed;
-    BYTE data[BATCH_BYTES - 3 * sizeof(DWORD)];
-};
-extern volatile LONG bSliceQueued;                  // a WM_FILLSLICE or its timer is on its way
-BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth); // FALSE once cancelled
-BOOL StartWalker(LONG nGeneration);
-void StopWalker(void); // cancels and waits for the walker to end
-// The next full batch, waiting up to dwWait ms; NULL with *pbEnded set once
-// the walker has ended and nothing is left.
-TreeBatch *NextBatch(DWORD dwWait, BOOL *pbEnded);
-void ReleaseBatch(void);
-
-// ---- registry/notify.cpp: the change watcher thread ----
-enum { WATCH_SUSPENDED, WATCH_ARMING, WATCH_WAITING, WATCH_POSTING, WATCH_BACKOFF };
-extern volatile LONG nWatchState;
-extern volatile LONG nNoticesQueued; // a WM_REFILLTREE is on its way
-DWORD WINAPI ChangeNotify(LPVOID lpData);
-void StartWatcher(void); // once: resumes the watcher and waits until it is armed
-BOOL WatcherIdle(void);
+// ---- registry/: the registry tree, read on threads of its own ----
+void OpenRegistryTree(void);    // WM_CREATE: the watcher, suspended until the first fill
+void FillTreeView(void);        // Registry commands: starts the watcher once; complete on return
+BOOL CommandFillRunning(void);  // a command fills: sent messages are answered meanwhile
+void RefillTreeView(void);      // WM_REFILLTREE: refill now, or once the current one ends
+void ContinueFill(BOOL bTimer); // WM_FILLSLICE and IDT_FILLSLICE: insert for a while
+void CloseRegistryTree(void);   // quitting: the fill and both threads end; none starts again
+BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth); // the walk; FALSE once cancelled
+DWORD WINAPI ChangeNotify(LPVOID lpData);           // the watcher thread
 
 // ---- reports/drives.cpp ----
 void FillDriveList(void);

@@ -2,6 +2,7 @@
 // Every wait ends on what it waits for (a fill done, the watcher armed and
 // quiet, a thread ended); the time limits only guard against hangs.
 #include "harness.h"
+#include "registry/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,13 @@
 namespace {
 
 const char *const TEST_ROOT = "Software\\CorvaneTest";
+// The tree shows the 64-bit view; so do the tests' own walks and writes.
+const REGSAM VIEW = KEY_WOW64_64KEY;
+
+bool RunsUnderWow64() {
+    BOOL bWow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64;
+}
 
 // One tree item or registry entry, in pre-order with its depth.
 struct Node {
@@ -86,7 +94,8 @@ void WalkKey(HKEY hKey, int nDepth, Nodes *pOut) {
             break;
         pOut->push_back({nDepth, Utf8(name.data()), 0, 1, false});
         HKEY hSub;
-        if (RegOpenKeyExW(hKey, name.data(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
+        if (nDepth + 1 < MAX_TREE_DEPTH &&
+            RegOpenKeyExW(hKey, name.data(), 0, KEY_READ | VIEW, &hSub) == ERROR_SUCCESS) {
             WalkKey(hSub, nDepth + 1, pOut);
             RegCloseKey(hSub);
         }
@@ -163,8 +172,8 @@ bool WaitSettled() {
 HKEY CreateKey(const std::string &sub) {
     HKEY hKey = NULL;
     std::string path = std::string(TEST_ROOT) + (sub.empty() ? "" : "\\" + sub);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                              &hKey, NULL),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | VIEW,
+                              NULL, &hKey, NULL),
               ERROR_SUCCESS)
         << path;
     return hKey;
@@ -186,15 +195,56 @@ void RemoveKey(const std::string &sub) {
     DeleteTree(HKEY_LOCAL_MACHINE, (std::string(TEST_ROOT) + "\\" + sub).c_str());
 }
 
+// A registry link at sub (under the test root) to target (the same).
+bool MakeLink(const wchar_t *lpszSub, const wchar_t *lpszTarget) {
+    std::wstring path = std::wstring(L"Software\\CorvaneTest\\") + lpszSub;
+    std::wstring dest = std::wstring(L"\\Registry\\Machine\\Software\\CorvaneTest\\") + lpszTarget;
+    HKEY hKey;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL,
+                        REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | VIEW, NULL,
+                        &hKey, NULL) != ERROR_SUCCESS)
+        return false;
+    LONG lResult =
+        RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)dest.c_str(),
+                       (DWORD)(dest.size() * sizeof(wchar_t)));
+    RegCloseKey(hKey);
+    return lResult == ERROR_SUCCESS;
+}
+
+// A plain delete would follow the link to its target.
+void DeleteLink(const wchar_t *lpszSub) {
+    typedef LONG(NTAPI * NtDeleteKeyFn)(HANDLE);
+    NtDeleteKeyFn pfnDelete =
+        (NtDeleteKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
+    std::wstring path = std::wstring(L"Software\\CorvaneTest\\") + lpszSub;
+    HKEY hKey;
+    if (pfnDelete && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
+                                   DELETE | KEY_READ | VIEW, &hKey) == ERROR_SUCCESS) {
+        pfnDelete(hKey);
+        RegCloseKey(hKey);
+    }
+}
+
 // Fills are counted as they start, by turning the tree's redraw off.
 typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
 SendMessageFn pfnRealSend = NULL;
 volatile LONG nFills = 0;
 const char *lpszRefuseInsert = NULL; // a folder whose insert fails
+// Inserts that Windows' tree view would pay for with a walk of every child
+// the parent already has.
+volatile LONG nWalkingInserts = 0;
 
 LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
         InterlockedIncrement(&nFills);
+    if (hWnd == hTree && uMsg == TVM_INSERTITEMA) {
+        const TVINSERTSTRUCTA *pIns = (const TVINSERTSTRUCTA *)lParam;
+        BOOL bTop = pIns->hParent == TVI_ROOT || pIns->hParent == NULL;
+        if ((pIns->hInsertAfter == TVI_LAST || pIns->hInsertAfter == TVI_SORT) &&
+            pfnRealSend(hTree, TVM_GETNEXTITEM, bTop ? TVGN_ROOT : TVGN_CHILD,
+                        bTop ? 0 : (LPARAM)pIns->hParent))
+            InterlockedIncrement(&nWalkingInserts);
+    }
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
         lstrcmpA(((TVINSERTSTRUCTA *)lParam)->item.pszText, lpszRefuseInsert) == 0)
         return 0;
@@ -243,7 +293,7 @@ volatile LONG bHoldArmed = 0;       // the next open of "Hold" waits
 HANDLE hHoldReached, hHoldReleased; // ... telling the test, until released
 
 LONG WINAPI FakeOpen(HKEY hKey, LPCSTR lpszSub, DWORD dwOptions, REGSAM sam, PHKEY phResult) {
-    if (sam != KEY_READ)
+    if (sam != (RunsUnderWow64() ? KEY_READ | VIEW : KEY_READ))
         InterlockedIncrement(&nOpenNotRead);
     if (lpszSub && lstrcmpA(lpszSub, "Locked") == 0)
         return ERROR_ACCESS_DENIED;
@@ -265,13 +315,17 @@ LONG WINAPI FakeQueryInfo(HKEY hKey, LPSTR a, LPDWORD b, LPDWORD c, LPDWORD d, L
     return pfnRealQueryInfo(hKey, a, b, c, d, e, f, g, h, i, j, k);
 }
 
-// "Poison" fails as a deleted key does, for good; "Grow" claims once to
-// need a bigger buffer.
+// "Poison" fails with junk in the buffer; at "Gone" the key seems deleted
+// from under the walk; "Grow" claims once to need a bigger buffer.
 LONG WINAPI FakeEnumKey(HKEY hKey, DWORD dwIndex, LPSTR lpszName, LPDWORD pdwLen, LPDWORD r,
                         LPSTR c, LPDWORD pc, PFILETIME t) {
     InterlockedIncrement(&nEnumCalls);
     LONG lResult = pfnRealEnumKey(hKey, dwIndex, lpszName, pdwLen, r, c, pc, t);
     if (lResult == ERROR_SUCCESS && lstrcmpA(lpszName, "Poison") == 0) {
+        lstrcpyA(lpszName, "junk");
+        return ERROR_INVALID_DATA;
+    }
+    if (lResult == ERROR_SUCCESS && lstrcmpA(lpszName, "Gone") == 0) {
         lstrcpyA(lpszName, "junk");
         return ERROR_KEY_DELETED;
     }
@@ -327,6 +381,7 @@ class RegistryTree : public ::testing::Test {
         ASSERT_NE(hTree, (HWND)NULL);
         pfnAppProc = (WNDPROC)SetWindowLongPtrA(AppWindow(), GWLP_WNDPROC, (LONG_PTR)RunProc);
         nFills = 0;
+        nWalkingInserts = 0;
         pfnRealSend = Patch("user32.dll", "SendMessageA", WatchSend);
         nFailWaits = 0;
         nWaitCalls = 0;
@@ -337,9 +392,12 @@ class RegistryTree : public ::testing::Test {
         hHoldReleased = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     void TearDown() override {
+        // Every insert of every fill goes first, or after a known item.
+        EXPECT_EQ(nWalkingInserts, 0);
         if (hHoldReleased)
             SetEvent(hHoldReleased);
         StopApp();
+        DeleteLink(L"Loop\\Back");
         patches.Clear();
         lpszRefuseInsert = NULL;
         CloseHandle(hHoldReached);
@@ -396,11 +454,25 @@ TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLette
               ERROR_SUCCESS);
     RegSetValueExW(hKey, L"Значение_値", 0, REG_SZ, (const BYTE *)L"x", 4);
     RegCloseKey(hKey);
+    // A wide key: Windows' tree view would walk every sibling to append one.
+    const int nWide = 3000;
+    for (int i = 0; i < nWide; i++)
+        MakeKey("Wide\\W" + std::to_string(10000 + i));
+    SetValue("Wide", "after");
 
     Nodes registry = FillQuietly(IDM_REGEDIT);
     Nodes tree = SnapTree();
-    EXPECT_GT(tree.size(), 10u);
+    EXPECT_GT(tree.size(), 10u + nWide);
     ExpectSameTree(tree, registry);
+    Nodes wideKids = ChildrenAt(tree, TestPath({"Wide"}));
+    ASSERT_EQ(wideKids.size(), nWide + 1u);
+    EXPECT_EQ(wideKids.front().text, "W10000");
+    EXPECT_EQ(wideKids[nWide - 1].text, "W" + std::to_string(10000 + nWide - 1));
+    EXPECT_EQ(wideKids.back(), (Node{3, "after", 2, 2, false}));
+    // A 32-bit program on 64-bit Windows shows the 64-bit view, as regedit does.
+    if (RunsUnderWow64()) {
+        EXPECT_GE(FindPath(tree, {"Software", "Wow6432Node"}), 0);
+    }
 
     Nodes wide = ChildrenAt(tree, TestPath({Utf8(L"Ключ_鍵")}));
     EXPECT_EQ(Texts(wide), (std::vector<std::string>{Utf8(L"Подключ_子"), Utf8(L"Значение_値")}));
@@ -465,8 +537,9 @@ TEST_F(RegistryTree, UnreadableKeysAreChildlessFoldersAndTheWalkGoesOn) {
     EXPECT_GE(FindPath(tree, TestPath({"Mixed", "Beta"})), 0);
 }
 
-TEST_F(RegistryTree, FailedTurnEndsThePassAndGrownNamesAreRetried) {
+TEST_F(RegistryTree, FailedTurnIsSkippedADeletedKeyEndsThePassAndGrownNamesAreRetried) {
     MakeKey("Turns\\A_First");
+    MakeKey("Turns\\Gone");
     MakeKey("Turns\\Grow\\Inner");
     MakeKey("Turns\\Poison\\Inner");
     MakeKey("Turns\\Z_Last");
@@ -478,10 +551,11 @@ TEST_F(RegistryTree, FailedTurnEndsThePassAndGrownNamesAreRetried) {
     Nodes tree = SnapTree();
 
     EXPECT_EQ(bGrowPending, 0);
-    // Grow once, with its subtree; nothing for the failed turn or after it
-    // in that pass; the value pass and the rest of the hive still run.
+    // The pass reads last to first: Z_Last, nothing for the failed turn,
+    // Grow once with its subtree, and at Gone the key seems deleted, so
+    // A_First is not read. The value pass and the rest of the hive still run.
     EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Turns"}))),
-              (std::vector<std::string>{"A_First", "Grow", "value"}));
+              (std::vector<std::string>{"Grow", "Z_Last", "value"}));
     EXPECT_GE(FindPath(tree, TestPath({"Turns", "Grow", "Inner"})), 0);
     EXPECT_GE(FindPath(tree, TestPath({"Mixed", "Beta"})), 0);
     for (const Node &n : tree)
@@ -636,23 +710,6 @@ TEST_F(RegistryTree, CommandDuringARefillEndsItAndReturnsWithTheTreeComplete) {
     EXPECT_EQ(FillCount(), nStarted + 1);
 }
 
-TEST_F(RegistryTree, QuitDuringARefillEndsTheProgramAndItsWalker) {
-    pfnRealCreateThread = Patch("kernel32.dll", "CreateThread", WatchCreateThread);
-    ASSERT_NO_FATAL_FAILURE(StartHeldRefill());
-    HANDLE hWalker = hLastThread;
-    ASSERT_NE(hWalker, (HANDLE)NULL);
-    ASSERT_EQ(WaitForSingleObject(hWalker, 0), (DWORD)WAIT_TIMEOUT);
-    SetBoxAnswer(IDYES);
-    PostMessageA(AppWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
-    EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
-    SetEvent(hHoldReleased);
-    int nExit = -1;
-    ASSERT_TRUE(WaitForExit(HANG_GUARD, &nExit));
-    EXPECT_EQ(nExit, 0);
-    EXPECT_EQ(WaitForSingleObject(hWalker, 0), WAIT_OBJECT_0) << "the walker still runs";
-}
-
 // Creates and deletes keys under the test root until told to stop.
 volatile LONG bChurn = 0;
 DWORD WINAPI ChurnThread(LPVOID) {
@@ -668,6 +725,73 @@ DWORD WINAPI ChurnThread(LPVOID) {
         Sleep(n % 4);
     }
     return 0;
+}
+
+TEST_F(RegistryTree, QuitWhileKeysKeepChangingEndsTheProgramItsWalkerAndTheWatcher) {
+    pfnRealCreateThread = Patch("kernel32.dll", "CreateThread", WatchCreateThread);
+    ASSERT_NO_FATAL_FAILURE(StartHeldRefill());
+    HANDLE hWalker = hLastThread;
+    ASSERT_NE(hWalker, (HANDLE)NULL);
+    ASSERT_EQ(WaitForSingleObject(hWalker, 0), (DWORD)WAIT_TIMEOUT);
+    // Notices keep coming until the end, and none may start a fill.
+    InterlockedExchange(&bChurn, 1);
+    HANDLE hChurn = pfnRealCreateThread(NULL, 0, ChurnThread, NULL, 0, NULL);
+    SetBoxAnswer(IDYES);
+    PostMessageA(AppWindow(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
+    EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
+    SetEvent(hHoldReleased);
+    int nExit = -1;
+    bool bExited = WaitForExit(HANG_GUARD, &nExit);
+    InterlockedExchange(&bChurn, 0);
+    ASSERT_EQ(WaitForSingleObject(hChurn, HANG_GUARD), (DWORD)WAIT_OBJECT_0);
+    CloseHandle(hChurn);
+    ASSERT_TRUE(bExited);
+    EXPECT_EQ(nExit, 0);
+    EXPECT_EQ(WaitForSingleObject(hWalker, 0), WAIT_OBJECT_0) << "the walker still runs";
+    EXPECT_EQ(hLastThread, hWalker) << "a fill started after the quit";
+    EXPECT_EQ(WaitForSingleObject(hNotify, 0), WAIT_OBJECT_0) << "the watcher still runs";
+}
+
+TEST_F(RegistryTree, CommandFillAnswersOtherThreadsAndRunsNothingElseUntilItEnds) {
+    MakeKey("Hold");
+    InterlockedExchange(&bHoldArmed, 1);
+    LONG nDone = FillsDone();
+    PostCommand(IDM_REGEDIT);
+    ASSERT_EQ(WaitForSingleObject(hHoldReached, HANG_GUARD), WAIT_OBJECT_0);
+    // The command's walk is held: the window still answers, and a command
+    // sent meanwhile waits until the fill is done.
+    DWORD_PTR dwResult;
+    EXPECT_TRUE(SendMessageTimeoutA(AppWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dwResult))
+        << "the window stopped answering during a command";
+    SetBoxAnswer(IDOK);
+    EXPECT_TRUE(SendMessageTimeoutA(AppWindow(), WM_COMMAND, IDM_KEYBOARD, 0, SMTO_NORMAL, 1000,
+                                    &dwResult));
+    EXPECT_TRUE(BoxesSeen().empty()) << "a command ran in the middle of the fill";
+    EXPECT_EQ(FillsDone(), nDone);
+    SetEvent(hHoldReleased);
+    ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
+    EXPECT_EQ(BoxesSeen()[0].caption, "Keyboard Type");
+    EXPECT_EQ(FillsDone(), nDone + 1);
+    ExpectSameTree(SnapTree(), WalkRegistry());
+}
+
+TEST_F(RegistryTree, LinkBackToItsParentIsShownDownToTheDepthLimitAndTheProgramRunsOn) {
+    MakeKey("Loop");
+    ASSERT_TRUE(MakeLink(L"Loop\\Back", L"Loop"));
+    Nodes registry = FillQuietly(IDM_REGEDIT);
+    Nodes tree = SnapTree();
+    // Loop, Back, Back, ... one folder a level, to the deepest level kept.
+    int nLoop = FindPath(tree, TestPath({"Loop"}));
+    ASSERT_GE(nLoop, 0);
+    int nLevels = 0;
+    for (size_t i = nLoop + 1; i < tree.size() && tree[i].nDepth > tree[nLoop].nDepth; i++) {
+        ASSERT_EQ(tree[i], (Node{tree[nLoop].nDepth + ++nLevels, "Back", 0, 1, false}));
+    }
+    EXPECT_EQ(tree[nLoop].nDepth + nLevels, MAX_TREE_DEPTH - 1);
+    ExpectSameTree(tree, registry);
+    SendCommand(IDM_RESET);
+    EXPECT_EQ(SnapTree(), tree);
 }
 
 TEST_F(RegistryTree, KeysChurningDuringCommandsAndRefillsEndWithTheTreeMatchingTheRegistry) {

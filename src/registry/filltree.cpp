@@ -1,38 +1,53 @@
 // Registry tree: every key and value name of HKEY_LOCAL_MACHINE, rebuilt
 // from scratch on each fill. The walker reads the names; only this thread
-// touches the tree. A command fills at once (the walker reads while this
-// thread inserts); a watcher refill empties and inserts in short slices
-// between the window's other messages. One fill at a time: a new one ends
-// the old.
-#include "corvane.h"
+// touches the tree. A fill goes in short slices: a command runs them back to
+// back and answers messages sent by other threads in between; a watcher
+// refill runs one slice per posted message, between the window's other
+// messages. One fill at a time: a new one ends the old. Once the program
+// quits, none starts again.
 #include "registry/namebuf.h"
+#include "registry/registry.h"
 
 #include <cstring>
 
-// Deeper than the registry lets keys nest; deeper names are dropped.
-static const unsigned MAX_DEPTH = 520;
 // The tree's images: a closed and an open folder for keys, a page for values.
 enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 };
-// A refill gives the window back this often (ms).
+// A fill gives the window back this often (ms).
 static const double SLICE_MS = 15.0;
 
+enum FillPhase {
+    PHASE_IDLE,     // no fill
+    PHASE_EMPTYING, // the old tree goes, piece by piece, while the walker reads
+    PHASE_KEYS,     // names come in: keys go into the tree, values wait
+    PHASE_VALUES,   // the walk is done: the waiting values go in
+    PHASE_CLOSED,   // the program is quitting: no fill starts again
+};
+
+// Windows' tree view walks a parent's whole chain of children to insert at
+// TVI_LAST; at TVI_FIRST or after a given item it does not. So the walker
+// sends each level last name first and every key goes in first under its
+// parent. Values wait until every key is in (Wine's tree view finds a
+// parent by scanning its items from the oldest, so keys stay near the
+// front); each key's then go in last first, after its last subkey. That
+// subkey was the first one inserted under the key, right behind it, so it
+// is as quick for Wine to find as the key itself.
+static struct {
+    FillPhase nPhase;
+    BOOL bCommand;   // a command waits for this fill to end
+    BOOL bRefillDue; // keys changed while it ran: one more fill shows them
+    LONG nGeneration;
+    HTREEITEM hEmptyAt; // where the emptying stands
+    TreeBatch *pBatch;  // being inserted, from cbAt on
+    DWORD cbAt;
+    HTREEITEM hKey[MAX_TREE_DEPTH];         // the last key inserted at each depth
+    HTREEITEM hLastSub[MAX_TREE_DEPTH + 1]; // the last subkey (in the tree's order) under it
+    BYTE *pValues;                          // waiting values: parent, place, name
+    SIZE_T cbValues, cbValuesMax, cbFlushed;
+} fill;
+
 volatile LONG nFillsDone = 0;
-static LONG nGeneration;
-static BOOL bFilling, bRefillDue, bEmptied, bWalked;
-static HTREEITEM hStack[MAX_DEPTH]; // the last key item at each depth
-static TreeBatch *pBatch;           // being inserted, from cbAt on
-static DWORD cbAt;
 
-// Value names wait here until every key is in the tree. Wine's tree view
-// finds a parent by scanning its items from the oldest; with the values
-// (most of a hive) last, their keys sit near the front (measured: a fill of
-// the 20,000-key benchmark hive takes 9.4 s this way, 13.2 s without).
-// Records: parent item, then the name and its terminator; appended to the
-// end of each key, they land exactly where the walk order puts them.
-static BYTE *pPending;
-static SIZE_T cbPending, cbPendingMax, cbFlushed;
-
-// Read before every insert of a refill: the frequency is asked for once.
+// Read before every insert of a slice: the frequency is asked for once.
 static double NowMs(void) {
     static double dTicksPerMs;
     LARGE_INTEGER li;
@@ -44,10 +59,11 @@ static double NowMs(void) {
     return li.QuadPart / dTicksPerMs;
 }
 
-static HTREEITEM Insert(HTREEITEM hParent, const char *lpszName, int nImage, int nSelected) {
+static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName, int nImage,
+                        int nSelected) {
     TVINSERTSTRUCTA tvi = {};
     tvi.hParent = hParent;
-    tvi.hInsertAfter = TVI_LAST;
+    tvi.hInsertAfter = hAfter;
     tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
     tvi.item.pszText = (LPSTR)lpszName;
     tvi.item.iImage = nImage;
@@ -55,106 +71,120 @@ static HTREEITEM Insert(HTREEITEM hParent, const char *lpszName, int nImage, int
     return (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi);
 }
 
+// ---- Values, held back until every key is in ----
+
 // Inserts waiting values in walk order until the deadline (0: all of them).
 static BOOL FlushValues(double dDeadline) {
-    for (unsigned nCount = 0; cbFlushed < cbPending; nCount++) {
-        // Checked before every insert but the first: at 800,000 items one
-        // insert can take 20 ms, so a few of them would hold up the window.
+    for (unsigned nCount = 0; fill.cbFlushed < fill.cbValues; nCount++) {
+        // Checked before every insert but the first: in a tree of a million
+        // items one insert under Wine can take tens of ms.
         if (dDeadline && nCount > 0 && NowMs() > dDeadline)
             return FALSE;
-        HTREEITEM hParent;
-        memcpy(&hParent, pPending + cbFlushed, sizeof(hParent));
-        const char *lpszName = (const char *)pPending + cbFlushed + sizeof(hParent);
-        Insert(hParent, lpszName, IMG_VALUE, IMG_VALUE);
-        cbFlushed += sizeof(hParent) + strlen(lpszName) + 1;
+        HTREEITEM hPlace[2];
+        memcpy(hPlace, fill.pValues + fill.cbFlushed, sizeof(hPlace));
+        const char *lpszName = (const char *)fill.pValues + fill.cbFlushed + sizeof(hPlace);
+        Insert(hPlace[0], hPlace[1], lpszName, IMG_VALUE, IMG_VALUE);
+        fill.cbFlushed += sizeof(hPlace) + strlen(lpszName) + 1;
     }
-    cbPending = cbFlushed = 0;
+    fill.cbValues = fill.cbFlushed = 0;
     return TRUE;
 }
 
 static void FreeValues(void) {
-    if (pPending)
-        HeapFree(GetProcessHeap(), 0, pPending);
-    pPending = NULL;
-    cbPending = cbPendingMax = cbFlushed = 0;
+    if (fill.pValues)
+        HeapFree(GetProcessHeap(), 0, fill.pValues);
+    fill.pValues = NULL;
+    fill.cbValues = fill.cbValuesMax = fill.cbFlushed = 0;
 }
 
 // Queues one value; when the list cannot grow, what waits goes in first
 // and this one directly, which keeps each key's values in order.
-static void AddValue(HTREEITEM hParent, const char *lpszName) {
-    SIZE_T cbRecord = sizeof(hParent) + strlen(lpszName) + 1;
-    if (cbPendingMax - cbPending < cbRecord) {
-        SIZE_T cbNew = cbPendingMax ? cbPendingMax * 2 : 1 << 16;
-        while (cbNew - cbPending < cbRecord)
+static void AddValue(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName) {
+    HTREEITEM hPlace[2] = {hParent, hAfter};
+    SIZE_T cbRecord = sizeof(hPlace) + strlen(lpszName) + 1;
+    if (fill.cbValuesMax - fill.cbValues < cbRecord) {
+        SIZE_T cbNew = fill.cbValuesMax ? fill.cbValuesMax * 2 : 1 << 16;
+        while (cbNew - fill.cbValues < cbRecord)
             cbNew *= 2;
-        void *pNew = pPending ? HeapReAlloc(GetProcessHeap(), 0, pPending, cbNew)
-                              : HeapAlloc(GetProcessHeap(), 0, cbNew);
+        void *pNew = fill.pValues ? HeapReAlloc(GetProcessHeap(), 0, fill.pValues, cbNew)
+                                  : HeapAlloc(GetProcessHeap(), 0, cbNew);
         if (!pNew) {
             FlushValues(0);
-            Insert(hParent, lpszName, IMG_VALUE, IMG_VALUE);
+            Insert(hParent, hAfter, lpszName, IMG_VALUE, IMG_VALUE);
             return;
         }
-        pPending = (BYTE *)pNew;
-        cbPendingMax = cbNew;
+        fill.pValues = (BYTE *)pNew;
+        fill.cbValuesMax = cbNew;
     }
-    memcpy(pPending + cbPending, &hParent, sizeof(hParent));
-    memcpy(pPending + cbPending + sizeof(hParent), lpszName, cbRecord - sizeof(hParent));
-    cbPending += cbRecord;
+    memcpy(fill.pValues + fill.cbValues, hPlace, sizeof(hPlace));
+    memcpy(fill.pValues + fill.cbValues + sizeof(hPlace), lpszName, cbRecord - sizeof(hPlace));
+    fill.cbValues += cbRecord;
 }
+
+// ---- Names from the walker ----
 
 // A name's parent is the last key one level up; with no parent (its folder
 // was refused) the name and everything under it are dropped.
 static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
-    HTREEITEM hParent = nDepth == 0 ? TVI_ROOT : nDepth < MAX_DEPTH ? hStack[nDepth - 1] : NULL;
+    if (nDepth >= MAX_TREE_DEPTH)
+        return;
+    HTREEITEM hParent = nDepth == 0 ? TVI_ROOT : fill.hKey[nDepth - 1];
     if (nKind == RECORD_VALUE) {
+        HTREEITEM hLastSub = fill.hLastSub[nDepth];
         if (hParent)
-            AddValue(hParent, lpszName);
+            AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, lpszName);
         return;
     }
-    HTREEITEM hItem = hParent ? Insert(hParent, lpszName, IMG_FOLDER, IMG_FOLDER_OPEN) : NULL;
-    if (nDepth < MAX_DEPTH)
-        hStack[nDepth] = hItem;
+    HTREEITEM hItem =
+        hParent ? Insert(hParent, TVI_FIRST, lpszName, IMG_FOLDER, IMG_FOLDER_OPEN) : NULL;
+    fill.hKey[nDepth] = hItem;
+    fill.hLastSub[nDepth + 1] = NULL;
+    if (hItem && !fill.hLastSub[nDepth])
+        fill.hLastSub[nDepth] = hItem;
 }
 
-// Takes what the walker has sent: all of it, to the end of the walk, when
-// bWait; else until dDeadline or until no batch is ready. TRUE at the end.
-static BOOL TakeArrived(BOOL bWait, double dDeadline) {
+enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
+
+// Takes what the walker has sent until the deadline or until no batch is
+// ready; done once the last batch is in.
+static StepResult TakeArrived(double dDeadline) {
     for (unsigned nCount = 0;;) {
-        if (!pBatch) {
+        if (!fill.pBatch) {
             BOOL bEnded;
-            pBatch = NextBatch(bWait ? INFINITE : 0, &bEnded);
-            if (!pBatch)
-                return bEnded;
-            cbAt = 0;
+            fill.pBatch = NextBatch(FALSE, &bEnded);
+            if (!fill.pBatch)
+                return bEnded ? STEP_DONE : STEP_STARVED;
+            fill.cbAt = 0;
         }
+        TreeBatch *pBatch = fill.pBatch;
         // Batches of an earlier fill cannot come after StopWalker; checked anyway.
-        while (pBatch->nGeneration == nGeneration && cbAt < pBatch->cbUsed) {
-            if (!bWait && nCount++ > 0 && NowMs() > dDeadline)
-                return FALSE;
+        while (pBatch->nGeneration == fill.nGeneration && fill.cbAt < pBatch->cbUsed) {
+            if (nCount++ > 0 && NowMs() > dDeadline)
+                return STEP_TIMEUP;
             unsigned nDepth;
             int nKind;
             const char *lpszName;
-            size_t cb = UnpackRecord(pBatch->data + cbAt, pBatch->cbUsed - cbAt, &nDepth, &nKind,
-                                     &lpszName);
+            size_t cb = UnpackRecord(pBatch->data + fill.cbAt, pBatch->cbUsed - fill.cbAt, &nDepth,
+                                     &nKind, &lpszName);
             if (!cb)
                 break;
             TakeRecord(nDepth, nKind, lpszName);
-            cbAt += (DWORD)cb;
+            fill.cbAt += (DWORD)cb;
         }
         BOOL bLast = pBatch->bLast;
-        pBatch = NULL;
+        fill.pBatch = NULL;
         ReleaseBatch();
         if (bLast)
-            return TRUE;
+            return STEP_DONE;
     }
 }
 
-// Wine's tree view looks every item up by scanning its items from the
-// oldest, so emptying a big tree in one call takes seconds. A refill frees
-// it in small pieces instead: a key holding only values goes whole, an
-// empty key alone; hEmptyAt is where it stands.
-static HTREEITEM hEmptyAt;
+// ---- Emptying ----
 
+// Wine's tree view looks every item up by scanning its items from the
+// oldest, and Windows' frees a big subtree in one long call, so the old tree
+// goes in small pieces: a key holding only values goes whole, an empty key
+// alone.
 static HTREEITEM Next(UINT uWhich, HTREEITEM hItem) {
     return (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, uWhich, (LPARAM)hItem);
 }
@@ -169,65 +199,134 @@ static BOOL IsValue(HTREEITEM hItem) {
 
 static BOOL EmptySome(double dDeadline) {
     for (;;) {
-        if (!hEmptyAt && (hEmptyAt = Next(TVGN_ROOT, NULL)) == NULL)
+        if (!fill.hEmptyAt && (fill.hEmptyAt = Next(TVGN_ROOT, NULL)) == NULL) {
+            SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // nothing left but the root
             return TRUE;
-        HTREEITEM hChild = Next(TVGN_CHILD, hEmptyAt);
+        }
+        HTREEITEM hChild = Next(TVGN_CHILD, fill.hEmptyAt);
         if (hChild && !IsValue(hChild)) {
-            hEmptyAt = hChild;
+            fill.hEmptyAt = hChild;
             continue;
         }
-        HTREEITEM hParent = Next(TVGN_PARENT, hEmptyAt);
-        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hEmptyAt);
-        hEmptyAt = hParent;
+        HTREEITEM hParent = Next(TVGN_PARENT, fill.hEmptyAt);
+        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)fill.hEmptyAt);
+        fill.hEmptyAt = hParent;
         if (NowMs() > dDeadline)
             return FALSE;
     }
 }
 
-// Ends any fill in progress and starts the walk, which reads while the
-// tree is emptied.
-static void BeginFill(void) {
-    CancelFill();
-    nGeneration++;
-    bRefillDue = bEmptied = bWalked = FALSE;
-    hEmptyAt = NULL;
-    bFilling = TRUE;
+// ---- One fill ----
+
+// Empties, takes names, then inserts the values, until the deadline.
+static StepResult Step(double dDeadline) {
+    if (fill.nPhase == PHASE_EMPTYING) {
+        if (!EmptySome(dDeadline))
+            return STEP_TIMEUP;
+        fill.nPhase = PHASE_KEYS;
+    }
+    if (fill.nPhase == PHASE_KEYS) {
+        StepResult nResult = TakeArrived(dDeadline);
+        if (nResult != STEP_DONE)
+            return nResult;
+        fill.nPhase = PHASE_VALUES;
+    }
+    return FlushValues(dDeadline) ? STEP_DONE : STEP_TIMEUP;
+}
+
+// Ends any fill in progress; the tree stays as it is.
+static void EndFill(BOOL bRedraw) {
+    StopWalker();
+    fill.pBatch = NULL;
+    FreeValues();
+    if (hWndMain)
+        KillTimer(hWndMain, IDT_FILLSLICE);
+    InterlockedExchange(&bSliceQueued, 0);
+    if (fill.nPhase != PHASE_IDLE && fill.nPhase != PHASE_CLOSED) {
+        fill.nPhase = PHASE_IDLE;
+        if (bRedraw)
+            SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+    }
+    fill.bCommand = fill.bRefillDue = FALSE;
+}
+
+// Starts the walk, which reads while the old tree is emptied.
+static void BeginFill(BOOL bCommand) {
+    EndFill(FALSE);
+    fill.nGeneration++;
+    fill.nPhase = PHASE_EMPTYING;
+    fill.bCommand = bCommand;
+    fill.hEmptyAt = NULL;
+    fill.hLastSub[0] = NULL;
     // Redraw off first: emptying a big tree with it on repaints for nothing.
     SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
-    StartWalker(nGeneration); // when it cannot start, the fill ends empty
+    StartWalker(fill.nGeneration); // when it cannot start, the fill ends empty
 }
 
 static void FinishFill(void) {
     StopWalker();
     FreeValues();
-    bFilling = FALSE;
+    BOOL bRefillDue = fill.bRefillDue;
+    fill.nPhase = PHASE_IDLE;
+    fill.bCommand = fill.bRefillDue = FALSE;
     SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+    // Turning redraw back on does not repaint by itself.
+    RedrawWindow(hTree, NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     UpdateWindow(hTree);
     InterlockedIncrement(&nFillsDone);
     // Keys changed while it ran: one more refill shows them all.
     if (bRefillDue) {
-        BeginFill();
+        BeginFill(FALSE);
         ContinueFill(FALSE);
     }
 }
 
+// ---- What the window calls ----
+
+void OpenRegistryTree(void) {
+    fill.nPhase = PHASE_IDLE;
+    fill.bCommand = fill.bRefillDue = FALSE;
+    if (hTree)
+        CreateWatcher();
+}
+
+// Other threads get their answers between slices; posted messages and
+// input wait, so no command, menu or key press runs in the middle.
 void FillTreeView(void) {
+    if (fill.nPhase == PHASE_CLOSED)
+        return;
+    StartWatcher(); // once: armed before the walk, so a change during it brings a refill
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-    BeginFill();
-    SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // the walker reads meanwhile
-    TakeArrived(TRUE, 0);
-    FlushValues(0);
+    BeginFill(TRUE);
+    for (;;) {
+        StepResult nResult = Step(NowMs() + SLICE_MS);
+        if (nResult == STEP_DONE)
+            break;
+        if (nResult == STEP_STARVED) {
+            BOOL bEnded;
+            fill.pBatch = NextBatch(TRUE, &bEnded); // or a sent message
+            fill.cbAt = 0;
+        }
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     FinishFill();
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_ARROW));
 }
 
+BOOL CommandFillRunning(void) {
+    return fill.bCommand;
+}
+
 void RefillTreeView(void) {
     InterlockedExchange(&nNoticesQueued, 0);
-    if (bFilling) {
-        bRefillDue = TRUE;
+    if (fill.nPhase == PHASE_CLOSED)
+        return;
+    if (fill.nPhase != PHASE_IDLE) {
+        fill.bRefillDue = TRUE;
         return;
     }
-    BeginFill();
+    BeginFill(FALSE);
     ContinueFill(FALSE);
 }
 
@@ -244,7 +343,8 @@ static void QueueSlice(void) {
 void ContinueFill(BOOL bTimer) {
     if (bTimer)
         KillTimer(hWndMain, IDT_FILLSLICE);
-    if (!bFilling) {
+    // A command's fill runs its own slices.
+    if (fill.nPhase == PHASE_IDLE || fill.nPhase == PHASE_CLOSED || fill.bCommand) {
         InterlockedExchange(&bSliceQueued, 0);
         return;
     }
@@ -253,39 +353,19 @@ void ContinueFill(BOOL bTimer) {
         return;
     }
     InterlockedExchange(&bSliceQueued, 0);
-    double dDeadline = NowMs() + SLICE_MS;
-    if (!bEmptied) {
-        if (!EmptySome(dDeadline))
-            return QueueSlice();
-        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // nothing left but the root
-        bEmptied = TRUE;
+    switch (Step(NowMs() + SLICE_MS)) {
+    case STEP_DONE: FinishFill(); break;
+    case STEP_TIMEUP: QueueSlice(); break;
+    case STEP_STARVED: break; // the walker posts when the next batch is ready
     }
-    if (!bWalked) {
-        if (!TakeArrived(FALSE, dDeadline)) {
-            // Out of time, or the walker posts when the next batch is ready.
-            if (pBatch || NowMs() > dDeadline)
-                QueueSlice();
-            return;
-        }
-        bWalked = TRUE;
-    }
-    if (!FlushValues(dDeadline))
-        return QueueSlice();
-    FinishFill();
 }
 
-void CancelFill(void) {
-    StopWalker();
-    pBatch = NULL;
-    FreeValues();
-    if (hWndMain)
-        KillTimer(hWndMain, IDT_FILLSLICE);
-    InterlockedExchange(&bSliceQueued, 0);
-    if (bFilling)
-        SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
-    bFilling = bRefillDue = FALSE;
+void CloseRegistryTree(void) {
+    EndFill(TRUE);
+    fill.nPhase = PHASE_CLOSED;
+    StopWatcher();
 }
 
 BOOL TreeSettled(void) {
-    return !bFilling && !bRefillDue && WatcherIdle();
+    return fill.nPhase == PHASE_IDLE && !fill.bRefillDue && WatcherIdle();
 }

@@ -2,8 +2,8 @@
 // thread of its own and hands them to the user-interface thread in a small
 // ring of fixed batches, so what is in flight stays bounded however big the
 // hive. It never touches the tree.
-#include "corvane.h"
 #include "registry/namebuf.h"
+#include "registry/registry.h"
 
 static const LONG RING_SLOTS = 8;
 static TreeBatch ring[RING_SLOTS];
@@ -67,17 +67,27 @@ static bool GrowBuffer(char **ppszBuf, DWORD *pdwSize) {
     return true;
 }
 
+// Keys are opened for reading, in the 64-bit view when this 32-bit program
+// runs on 64-bit Windows: the 32-bit view shows Wow6432Node as Software and
+// hides the 64-bit software keys.
+static REGSAM samOpen = KEY_READ;
+
 // Depth-first, pre-order: subkeys (each with its subtree), then value names,
-// all at nDepth. A key whose sizes or buffers fail keeps what it has so far;
-// a key that cannot be read at all stays a folder with no children.
+// all at nDepth, each pass last name first (the tree puts each name first
+// under its parent). A turn that fails is skipped, so no garbage is ever
+// emitted or opened, and a pass ends after the count it started with; a key
+// deleted under us ends it at once. A key whose sizes or buffers fail keeps
+// what it has so far; a key that cannot be read at all stays a folder with
+// no children. Nothing deeper than the tree keeps is opened, so a link that
+// points back up ends there.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
-    DWORD dwMaxNameLen = 0, dwMaxValueNameLen = 0, dwNameLen, dwIndex;
+    DWORD dwSubKeys = 0, dwValues = 0, dwMaxNameLen = 0, dwMaxValueNameLen = 0, dwNameLen, dwIndex;
     LONG lReturn;
     HKEY hNewKey;
     BOOL bGoOn = TRUE;
     char *lpszName = NULL, *lpszValueName = NULL;
 
-    if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, NULL, &dwMaxNameLen, NULL, NULL,
+    if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &dwSubKeys, &dwMaxNameLen, NULL, &dwValues,
                          &dwMaxValueNameLen, NULL, NULL, NULL) != ERROR_SUCCESS)
         return TRUE;
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
@@ -88,33 +98,38 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     if (!lpszName || !lpszValueName)
         goto done;
 
-    // A name that grew since the size query retries the same index with a
-    // bigger buffer; any other failure (a key deleted under us keeps
-    // failing) ends the pass, so no turn ever emits or opens garbage.
-    for (dwIndex = 0; bGoOn;) {
+    // A name that grew since the size query is read again with a bigger buffer.
+    for (dwIndex = dwSubKeys; bGoOn && dwIndex > 0;) {
         dwNameLen = dwMaxNameLen;
-        lReturn = RegEnumKeyExA(hKey, dwIndex, lpszName, &dwNameLen, NULL, NULL, NULL, NULL);
+        lReturn = RegEnumKeyExA(hKey, dwIndex - 1, lpszName, &dwNameLen, NULL, NULL, NULL, NULL);
         if (lReturn == ERROR_MORE_DATA && GrowBuffer(&lpszName, &dwMaxNameLen))
             continue;
-        if (lReturn != ERROR_SUCCESS || lpszName[0] == '\0')
+        dwIndex--;
+        if (lReturn == ERROR_KEY_DELETED)
             break;
+        // An empty name would open this key itself.
+        if (lReturn != ERROR_SUCCESS || lpszName[0] == '\0')
+            continue;
         bGoOn = Emit(nDepth, RECORD_KEY, lpszName);
-        if (bGoOn && RegOpenKeyExA(hKey, lpszName, 0, KEY_READ, &hNewKey) == ERROR_SUCCESS) {
+        if (bGoOn && nDepth + 1 < MAX_TREE_DEPTH &&
+            RegOpenKeyExA(hKey, lpszName, 0, samOpen, &hNewKey) == ERROR_SUCCESS) {
             bGoOn = EnumerateRegistry(hNewKey, nDepth + 1);
             RegCloseKey(hNewKey);
         }
-        dwIndex++;
     }
 
-    for (dwIndex = 0; bGoOn;) {
+    for (dwIndex = dwValues; bGoOn && dwIndex > 0;) {
         dwNameLen = dwMaxValueNameLen;
-        lReturn = RegEnumValueA(hKey, dwIndex, lpszValueName, &dwNameLen, NULL, NULL, NULL, NULL);
+        lReturn =
+            RegEnumValueA(hKey, dwIndex - 1, lpszValueName, &dwNameLen, NULL, NULL, NULL, NULL);
         if (lReturn == ERROR_MORE_DATA && GrowBuffer(&lpszValueName, &dwMaxValueNameLen))
             continue;
-        if (lReturn != ERROR_SUCCESS)
+        dwIndex--;
+        if (lReturn == ERROR_KEY_DELETED)
             break;
+        if (lReturn != ERROR_SUCCESS)
+            continue;
         bGoOn = Emit(nDepth, RECORD_VALUE, lpszValueName); // empty for the default value
-        dwIndex++;
     }
 
 done:
@@ -126,6 +141,9 @@ done:
 }
 
 static DWORD WINAPI WalkThread(LPVOID) {
+    BOOL bWow64 = FALSE;
+    samOpen = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
+                                                                     : KEY_READ;
     if (EnumerateRegistry(HKEY_LOCAL_MACHINE, 0) && (pOpen || OpenBatch()))
         PublishBatch(TRUE);
     return 0;
@@ -165,14 +183,16 @@ void StopWalker(void) {
     CloseAll();
 }
 
-TreeBatch *NextBatch(DWORD dwWait, BOOL *pbEnded) {
+TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded) {
     *pbEnded = FALSE;
     if (!hWalker) {
         *pbEnded = TRUE;
         return NULL;
     }
     HANDLE hWait[2] = {hFull, hWalker};
-    switch (WaitForMultipleObjects(2, hWait, FALSE, dwWait)) {
+    DWORD dwWoken = bWait ? MsgWaitForMultipleObjects(2, hWait, FALSE, INFINITE, QS_SENDMESSAGE)
+                          : WaitForMultipleObjects(2, hWait, FALSE, 0);
+    switch (dwWoken) {
     case WAIT_OBJECT_0: return &ring[nTake++ % RING_SLOTS];
     case WAIT_OBJECT_0 + 1:
         // Ended: a batch published just before the end is still there.

@@ -30,7 +30,7 @@ static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWid
 }
 
 // WM_CREATE: the views, their columns, the tree's images and the suspended
-// watcher. A view that fails stays null; the window is created regardless.
+// watcher (none without a tree). A view that fails stays null; the window is created regardless.
 void CreateViews(HWND hWnd) {
     hWndMain = hWnd;
     static const char *lpszDriveCols[] = {"Drive", "Label", "Format", "Long Names",
@@ -63,10 +63,8 @@ void CreateViews(HWND hWnd) {
         HIMAGELIST hImages =
             ImageList_LoadImageA(hInst, SZ_TREEIMG, 16, 1, RGB(0, 255, 0), IMAGE_BITMAP, 0);
         SendMessageA(hTree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)hImages);
-        DWORD dwThreadID;
-        nWatchState = WATCH_SUSPENDED;
-        hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, &dwThreadID);
     }
+    OpenRegistryTree();
 }
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {

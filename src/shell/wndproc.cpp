@@ -24,10 +24,7 @@ static void DispatchCommand(HWND hWnd, WORD wId) {
     case IDM_DEFLANGUAGE: ListDefaultLanguage(); break;
     case IDM_SYSINFO: ListSystemInfo(); break;
     case IDM_REGEDIT:
-    case IDM_RESET:
-        StartWatcher(); // once; later commands find it running
-        FillTreeView();
-        break;
+    case IDM_RESET: FillTreeView(); break;
     case IDM_WINDIR: ShowDirectories(); break;
     case IDM_WINVERSION: ShowVersion(); break;
     default: break;
@@ -35,7 +32,7 @@ static void DispatchCommand(HWND hWnd, WORD wId) {
 }
 
 static void QuitSequence(HCURSOR *phCurCursor) {
-    CancelFill();
+    CloseRegistryTree();
     if (*phCurCursor) {
         DestroyCursor(*phCurCursor);
         *phCurCursor = NULL;
@@ -73,6 +70,15 @@ static void OnTimer(HWND hWnd, WPARAM wTimer) {
         FlashWindow(hWnd, TRUE);
 }
 
+// While a command fills the tree, messages that other threads send are
+// answered; a command or a close among them waits until the fill is done.
+static BOOL DeferredByFill(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (!CommandFillRunning())
+        return FALSE;
+    PostMessageA(hWnd, uMsg, wParam, lParam);
+    return TRUE;
+}
+
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     static HCURSOR hCurCursor = NULL;
 
@@ -80,10 +86,16 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE: CreateViews(hWnd); return 0;
     case WM_DESTROY: QuitSequence(&hCurCursor); return 0;
     case WM_SIZE: ResumeClose(hWnd); return 0;
-    case WM_CLOSE: RequestClose(hWnd, &hCurCursor); return 0;
+    case WM_CLOSE:
+        if (!DeferredByFill(hWnd, uMsg, wParam, lParam))
+            RequestClose(hWnd, &hCurCursor);
+        return 0;
     case WM_SETCURSOR: return SetCustomCursor(hWnd, &hCurCursor);
     case WM_KEYDOWN: return 0; // key presses are consumed
-    case WM_COMMAND: DispatchCommand(hWnd, LOWORD(wParam)); return 0;
+    case WM_COMMAND:
+        if (!DeferredByFill(hWnd, uMsg, wParam, lParam))
+            DispatchCommand(hWnd, LOWORD(wParam));
+        return 0;
     case WM_TIMER: OnTimer(hWnd, wParam); return 0;
     case WM_REFILLTREE: RefillTreeView(); return 0;
     case WM_FILLSLICE: ContinueFill(FALSE); return 0;

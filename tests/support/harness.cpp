@@ -106,13 +106,6 @@ bool WaitForExit(DWORD ms, int *pnExit) {
 }
 
 void StopApp() {
-    if (hNotify) {
-        // The watcher never ends by itself; a fresh app needs a fresh one.
-        TerminateThread(hNotify, 0);
-        WaitForSingleObject(hNotify, 5000);
-        CloseHandle(hNotify);
-        hNotify = NULL;
-    }
     if (hAppThread) {
         SetBoxAnswer(IDCANCEL);
         // Close any box still open, then end the loop.
@@ -125,6 +118,12 @@ void StopApp() {
         }
         CloseHandle(hAppThread);
         hAppThread = NULL;
+    }
+    if (hNotify) {
+        // Taking the window down ended the watcher; a fresh app makes a fresh one.
+        WaitForSingleObject(hNotify, HANG_GUARD);
+        CloseHandle(hNotify);
+        hNotify = NULL;
     }
     hAppWnd = NULL;
     dwAppThreadId = 0;
@@ -197,7 +196,7 @@ void Pump(DWORD ms) {
 
 void DeleteTree(HKEY hRoot, const char *lpszPath) {
     HKEY hKey;
-    if (RegOpenKeyExA(hRoot, lpszPath, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(hRoot, lpszPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
         return;
     char szName[256];
     for (;;) {
@@ -209,5 +208,5 @@ void DeleteTree(HKEY hRoot, const char *lpszPath) {
         DeleteTree(hRoot, szChild);
     }
     RegCloseKey(hKey);
-    RegDeleteKeyA(hRoot, lpszPath);
+    RegDeleteKeyExA(hRoot, lpszPath, KEY_WOW64_64KEY, 0);
 }

@@ -30,8 +30,9 @@ bool WaitFor(const std::function<bool()> &pred, DWORD ms = HANG_GUARD);
 // Starts WinMain on a new thread and waits until its message loop runs with
 // both buttons in place. Returns the main window.
 HWND StartApp(int nCmdShow = SW_SHOWNORMAL);
-// Stops the app if it still runs, destroys its window, unregisters the class,
-// stops the watcher and clears the globals, so the next StartApp begins afresh.
+// Stops the app if it still runs, destroys its window (which ends the
+// watcher), unregisters the class and clears the globals, so the next
+// StartApp begins afresh.
 void StopApp();
 // Waits for WinMain to return; true with its exit code if it did within ms.
 bool WaitForExit(DWORD ms, int *pnExit);
@@ -111,7 +112,8 @@ std::string ClassOf(HWND hWnd);
 // UTF-16 to UTF-8.
 std::string Utf8(const wchar_t *lpsz);
 
-// Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE.
+// Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE, in
+// the 64-bit view (the one the tree shows) when the tests run under WOW64.
 void DeleteTree(HKEY hRoot, const char *lpszPath);
 
 #endif

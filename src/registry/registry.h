@@ -1,0 +1,44 @@
+// What the registry files share among themselves: how the walker hands names
+// to the tree, and the watcher's state. The rest of the program sees only
+// the handful of calls in corvane.h.
+#ifndef CORVANE_REGISTRY_REGISTRY_H
+#define CORVANE_REGISTRY_REGISTRY_H
+
+#include "corvane.h"
+
+// Deeper than the registry lets keys nest (512 levels); a link that loops
+// is followed down to here and no further.
+#define MAX_TREE_DEPTH 520
+
+// ---- walker.cpp: the walk, on a thread of its own ----
+// Names travel to the user-interface thread in a small ring of these.
+#define BATCH_BYTES 65536
+struct TreeBatch {
+    LONG nGeneration; // the fill it belongs to
+    BOOL bLast;       // the walk ended with this batch
+    DWORD cbUsed;
+    BYTE data[BATCH_BYTES - 3 * sizeof(DWORD)];
+};
+extern volatile LONG bSliceQueued; // a WM_FILLSLICE or its timer is on its way
+BOOL StartWalker(LONG nGeneration);
+void StopWalker(void); // cancels and waits for the walker to end
+// The next full batch, or NULL: with *pbEnded set once the walker has ended
+// and nothing is left. With bWait it waits for one, but returns NULL early
+// when a message is sent to this thread, for the caller to answer.
+TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded);
+void ReleaseBatch(void);
+
+// ---- notify.cpp: the change watcher ----
+extern volatile LONG nNoticesQueued; // a WM_REFILLTREE is on its way
+void CreateWatcher(void);            // suspended; hNotify stays null when it cannot be
+void StartWatcher(void);             // once: resumes it and waits until it is armed
+void StopWatcher(void);              // for good: it ends, and nothing is posted after
+
+// ---- Observed by the tests and the benchmark only ----
+enum { WATCH_SUSPENDED, WATCH_ARMING, WATCH_WAITING, WATCH_POSTING, WATCH_BACKOFF, WATCH_ENDED };
+extern volatile LONG nWatchState;
+extern volatile LONG nFillsDone; // fills that reached their last item
+BOOL WatcherIdle(void);          // armed, with no change unreported
+BOOL TreeSettled(void);          // no fill running or due, and the watcher idle
+
+#endif
