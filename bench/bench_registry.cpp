@@ -332,8 +332,24 @@ int main(int argc, char **argv) {
         }
     }
     double dRefillWalked = WalkedPerInsert();
-    PostMessageA(hIdle, WM_QUIT, 0, 0);
+    double dRefillWait = app.dLongest, dRefillIdle = idle.dLongest;
+    double dRefillOwn = LongestOwnWait(app, idle);
+    long nRefillSent = app.nSent;
     long nAfter = (long)SendMessageA(hTree, TVM_GETCOUNT, 0, 0);
+
+    // Reset on the full tree: the old tree has to go first.
+    double dReset = 0;
+    if (nExit == 0) {
+        StartPinging(&app, &idle, hIdle);
+        t = Now();
+        SendCommand(IDM_RESET);
+        dReset = Now() - t;
+        if (!StopPinging()) {
+            fprintf(stderr, "%s: the window stopped answering\n", lpszLabel);
+            nExit = 4;
+        }
+    }
+    PostMessageA(hIdle, WM_QUIT, 0, 0);
 
     // Quitting as a refill starts, the tree still full, while a key is
     // added or deleted every 5 ms: from the close to WinMain's return, Yes
@@ -373,13 +389,14 @@ int main(int argc, char **argv) {
            "per insert %.2f; "
            "watcher refill %.2f s, longest wait %.0f ms (%ld sent), idle %.0f ms, own %.0f ms, "
            "children walked per insert %.2f; "
+           "reset on the full tree %.2f s, longest wait %.0f ms, idle %.0f ms, own %.0f ms; "
            "longest tree call %.0f ms, %.0f bytes per item; quit during a refill with keys "
            "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
            lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
            dCommandWait * 1000, dCommandIdle * 1000, dCommandOwn * 1000, dCommandWalked, dRefill,
-           app.dLongest * 1000, app.nSent, idle.dLongest * 1000, LongestOwnWait(app, idle) * 1000,
-           dRefillWalked, dLongestCall * 1000, dBytesPerItem, dQuit * 1000, dCommand / dWalk,
-           dRefill / dWalk);
+           dRefillWait * 1000, nRefillSent, dRefillIdle * 1000, dRefillOwn * 1000, dRefillWalked,
+           dReset, app.dLongest * 1000, idle.dLongest * 1000, LongestOwnWait(app, idle) * 1000,
+           dLongestCall * 1000, dBytesPerItem, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
 }

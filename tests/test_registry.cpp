@@ -446,11 +446,11 @@ TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLette
     EXPECT_EQ(GetACP(), 65001u);
     HKEY hKey;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\CorvaneTest\\Ключ_鍵\\Подключ_子", 0,
-                              NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL),
+                              NULL, 0, KEY_ALL_ACCESS | VIEW, NULL, &hKey, NULL),
               ERROR_SUCCESS);
     RegCloseKey(hKey);
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\CorvaneTest\\Ключ_鍵", 0,
-                            KEY_ALL_ACCESS, &hKey),
+                            KEY_ALL_ACCESS | VIEW, &hKey),
               ERROR_SUCCESS);
     RegSetValueExW(hKey, L"Значение_値", 0, REG_SZ, (const BYTE *)L"x", 4);
     RegCloseKey(hKey);
