@@ -18,11 +18,6 @@ const char *const TEST_ROOT = "Software\\CorvaneTest";
 // The tree shows the 64-bit view; so do the tests' own walks and writes.
 const REGSAM VIEW = KEY_WOW64_64KEY;
 
-bool RunsUnderWow64() {
-    BOOL bWow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64;
-}
-
 // One tree item or registry entry, in pre-order with its depth.
 struct Node {
     int nDepth;
@@ -195,32 +190,26 @@ void RemoveKey(const std::string &sub) {
     DeleteTree(HKEY_LOCAL_MACHINE, (std::string(TEST_ROOT) + "\\" + sub).c_str());
 }
 
-// A registry link at sub (under the test root) to target (the same).
-bool MakeLink(const wchar_t *lpszSub, const wchar_t *lpszTarget) {
-    std::wstring path = std::wstring(L"Software\\CorvaneTest\\") + lpszSub;
-    std::wstring dest = std::wstring(L"\\Registry\\Machine\\Software\\CorvaneTest\\") + lpszTarget;
+// Loop\Back, a registry link back to Loop. A plain delete would follow it.
+const wchar_t *const LOOP_LINK = L"Software\\CorvaneTest\\Loop\\Back";
+bool MakeLoopLink() {
+    const wchar_t szTarget[] = L"\\Registry\\Machine\\Software\\CorvaneTest\\Loop";
     HKEY hKey;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, LOOP_LINK, 0, NULL,
                         REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | VIEW, NULL,
-                        &hKey, NULL) != ERROR_SUCCESS)
+                        &hKey, NULL) != 0)
         return false;
-    LONG lResult =
-        RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)dest.c_str(),
-                       (DWORD)(dest.size() * sizeof(wchar_t)));
+    LONG lResult = RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)szTarget,
+                                  sizeof(szTarget) - sizeof(wchar_t));
     RegCloseKey(hKey);
     return lResult == ERROR_SUCCESS;
 }
-
-// A plain delete would follow the link to its target.
-void DeleteLink(const wchar_t *lpszSub) {
-    typedef LONG(NTAPI * NtDeleteKeyFn)(HANDLE);
-    NtDeleteKeyFn pfnDelete =
-        (NtDeleteKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
-    std::wstring path = std::wstring(L"Software\\CorvaneTest\\") + lpszSub;
+void DeleteLoopLink() {
+    FARPROC pfnDelete = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
     HKEY hKey;
-    if (pfnDelete && RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK,
-                                   DELETE | KEY_READ | VIEW, &hKey) == ERROR_SUCCESS) {
-        pfnDelete(hKey);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, LOOP_LINK, REG_OPTION_OPEN_LINK, DELETE | VIEW, &hKey) ==
+        ERROR_SUCCESS) {
+        ((LONG(NTAPI *)(HANDLE))(void *)pfnDelete)(hKey);
         RegCloseKey(hKey);
     }
 }
@@ -293,7 +282,7 @@ volatile LONG bHoldArmed = 0;       // the next open of "Hold" waits
 HANDLE hHoldReached, hHoldReleased; // ... telling the test, until released
 
 LONG WINAPI FakeOpen(HKEY hKey, LPCSTR lpszSub, DWORD dwOptions, REGSAM sam, PHKEY phResult) {
-    if (sam != (RunsUnderWow64() ? KEY_READ | VIEW : KEY_READ))
+    if ((sam & ~VIEW) != KEY_READ)
         InterlockedIncrement(&nOpenNotRead);
     if (lpszSub && lstrcmpA(lpszSub, "Locked") == 0)
         return ERROR_ACCESS_DENIED;
@@ -397,7 +386,7 @@ class RegistryTree : public ::testing::Test {
         if (hHoldReleased)
             SetEvent(hHoldReleased);
         StopApp();
-        DeleteLink(L"Loop\\Back");
+        DeleteLoopLink();
         patches.Clear();
         lpszRefuseInsert = NULL;
         CloseHandle(hHoldReached);
@@ -470,7 +459,8 @@ TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLette
     EXPECT_EQ(wideKids[nWide - 1].text, "W" + std::to_string(10000 + nWide - 1));
     EXPECT_EQ(wideKids.back(), (Node{3, "after", 2, 2, false}));
     // A 32-bit program on 64-bit Windows shows the 64-bit view, as regedit does.
-    if (RunsUnderWow64()) {
+    BOOL bWow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64) {
         EXPECT_GE(FindPath(tree, {"Software", "Wow6432Node"}), 0);
     }
 
@@ -759,8 +749,7 @@ TEST_F(RegistryTree, CommandFillAnswersOtherThreadsAndRunsNothingElseUntilItEnds
     LONG nDone = FillsDone();
     PostCommand(IDM_REGEDIT);
     ASSERT_EQ(WaitForSingleObject(hHoldReached, HANG_GUARD), WAIT_OBJECT_0);
-    // The command's walk is held: the window still answers, and a command
-    // sent meanwhile waits until the fill is done.
+    // The walk is held: the window answers, and a command waits for the fill.
     DWORD_PTR dwResult;
     EXPECT_TRUE(SendMessageTimeoutA(AppWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dwResult))
         << "the window stopped answering during a command";
@@ -778,7 +767,7 @@ TEST_F(RegistryTree, CommandFillAnswersOtherThreadsAndRunsNothingElseUntilItEnds
 
 TEST_F(RegistryTree, LinkBackToItsParentIsShownDownToTheDepthLimitAndTheProgramRunsOn) {
     MakeKey("Loop");
-    ASSERT_TRUE(MakeLink(L"Loop\\Back", L"Loop"));
+    ASSERT_TRUE(MakeLoopLink());
     Nodes registry = FillQuietly(IDM_REGEDIT);
     Nodes tree = SnapTree();
     // Loop, Back, Back, ... one folder a level, to the deepest level kept.

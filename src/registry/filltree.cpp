@@ -39,9 +39,11 @@ static struct {
     HTREEITEM hEmptyAt; // where the emptying stands
     TreeBatch *pBatch;  // being inserted, from cbAt on
     DWORD cbAt;
-    HTREEITEM hKey[MAX_TREE_DEPTH];         // the last key inserted at each depth
-    HTREEITEM hLastSub[MAX_TREE_DEPTH + 1]; // the last subkey (in the tree's order) under it
-    BYTE *pValues;                          // waiting values: parent, place, name
+    HTREEITEM hKey[MAX_TREE_DEPTH]; // the last key inserted at each depth
+    // At depth d: the last key in the tree's order under hKey[d - 1] (d = 0:
+    // at the top), where that key's values go after.
+    HTREEITEM hLastSub[MAX_TREE_DEPTH + 1];
+    BYTE *pValues; // waiting values: parent, place, name
     SIZE_T cbValues, cbValuesMax, cbFlushed;
 } fill;
 
