@@ -477,8 +477,9 @@ static LPSTR WINAPI FakeGetCommandLine(void) {
 }
 
 static std::vector<std::string> namesSet;
-static BOOL WINAPI RecordSetComputerName(LPCSTR lpszName) {
-    namesSet.push_back(lpszName);
+static BOOL WINAPI RecordSetComputerName(COMPUTER_NAME_FORMAT format, LPCSTR lpszName) {
+    // Both names, DNS host and NetBIOS, in one call.
+    namesSet.push_back(format == ComputerNamePhysicalDnsHostname ? lpszName : "<other format>");
     return TRUE;
 }
 
@@ -526,7 +527,7 @@ TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
 
 TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameA", (void *)RecordSetComputerName);
+    Patch("kernel32.dll", "SetComputerNameExA", (void *)RecordSetComputerName);
     std::string longLine = "C:\\corvane.exe " + std::string(30000, 'x') + " /cFAR";
     const struct {
         const char *lpszCommandLine;
@@ -556,14 +557,14 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
 }
 
-static BOOL WINAPI RefusingSetComputerName(LPCSTR) {
+static BOOL WINAPI RefusingSetComputerName(COMPUTER_NAME_FORMAT, LPCSTR) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
 TEST_F(Reports, RefusedRenameIsReportedWithTheNameAndTheReason) {
     Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameA", (void *)RefusingSetComputerName);
+    Patch("kernel32.dll", "SetComputerNameExA", (void *)RefusingSetComputerName);
     lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
     SendCommand(IDM_COMPUTERNAME);
     std::vector<BoxSeen> boxes = BoxesSeen();
