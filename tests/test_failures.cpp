@@ -70,7 +70,7 @@ LPSTR WINAPI LongCommandLine(void) {
 }
 
 int nRenames;
-BOOL WINAPI CountSetComputerName(LPCSTR) {
+BOOL WINAPI CountSetComputerName(COMPUTER_NAME_FORMAT, LPCSTR) {
     nRenames++;
     return TRUE;
 }
@@ -78,7 +78,7 @@ BOOL WINAPI CountSetComputerName(LPCSTR) {
 TEST_F(Failures, RenameWithoutMemoryIsSkippedAfterTheNameBox) {
     ImportPatches patches;
     patches.Add("kernel32.dll", "GetCommandLineA", LongCommandLine);
-    patches.Add("kernel32.dll", "SetComputerNameA", CountSetComputerName);
+    patches.Add("kernel32.dll", "SetComputerNameExA", CountSetComputerName);
     LongCommandLine();
     nRenames = 0;
     // Only the copy of the long command line fails; the box's own texts are short.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,4 +87,17 @@ TEST(Release, ProgramAndLibraryCarryTheVersionAsABeta) {
     }
     EXPECT_EQ(VersionString(VersionInfo(BesideMe("RESOURCE.DLL").c_str()), "OriginalFilename"),
               "RESOURCE.DLL");
+
+    // Corvane.exe may use 4 GB of a 64-bit Windows, not 2, for a big tree.
+    IMAGE_DOS_HEADER dos = {};
+    IMAGE_NT_HEADERS32 nt = {}; // its file header is the same in both builds
+    FILE *pExe = fopen(BesideMe("Corvane.exe").c_str(), "rb");
+    ASSERT_NE(pExe, nullptr);
+    EXPECT_EQ(fread(&dos, sizeof(dos), 1, pExe), 1u);
+    fseek(pExe, dos.e_lfanew, SEEK_SET);
+    EXPECT_EQ(fread(&nt, sizeof(nt), 1, pExe), 1u);
+    fclose(pExe);
+    EXPECT_EQ(nt.FileHeader.Machine,
+              sizeof(void *) == 4 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
 }

@@ -105,17 +105,28 @@ TEST_F(Reports, DiskFreeButtonAndRepeatGiveTheSameTable) {
     EXPECT_FALSE(first.empty());
 }
 
-static UINT uModeDuringQuery;
+static volatile LONG nQueriesMayPrompt, nHungCalls, nHungReturns, nAnswered;
+static HANDLE hReleaseN = CreateEventA(NULL, TRUE, FALSE, NULL);
 static decltype(&GetVolumeInformationA) pRealVolume;
 static decltype(&GetDiskFreeSpaceExA) pRealSpace;
 
-// e: behaves like a CD-ROM drive with no disc in it.
+// e: behaves like a CD-ROM drive with no disc in it, and n: like a share whose
+// server is gone: its first volume query waits until the test lets it go.
 static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, LPDWORD pdwSerial,
                               LPDWORD pdwMax, LPDWORD pdwFlags, LPSTR lpszFs, DWORD cchFs) {
-    uModeDuringQuery = GetErrorMode();
+    if (!(GetThreadErrorMode() & SEM_FAILCRITICALERRORS))
+        InterlockedIncrement(&nQueriesMayPrompt);
     if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
+    }
+    if (lstrcmpiA(lpszRoot, "n:\\") == 0 && InterlockedIncrement(&nHungCalls) == 1) {
+        DWORD_PTR dwResult; // the window, busy with Disk Free, still answers this thread
+        BOOL bAnswered =
+            SendMessageTimeoutA(AppWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dwResult);
+        InterlockedExchange(&nAnswered, bAnswered ? 2 : 1);
+        WaitForSingleObject(hReleaseN, 12000);
+        InterlockedIncrement(&nHungReturns);
     }
     return pRealVolume(lpszRoot, lpszLabel, cchLabel, pdwSerial, pdwMax, pdwFlags, lpszFs, cchFs);
 }
@@ -136,20 +147,26 @@ static BOOL WINAPI FakeSpace(LPCSTR lpszRoot, PULARGE_INTEGER pAvailable, PULARG
     return pRealSpace(lpszRoot, pAvailable, pTotal, pFree);
 }
 
-TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
+TEST_F(Reports, DriveWithoutMediumOrAnswerKeepsItsRowWithEmptyCells) {
+    ResetEvent(hReleaseN);
+    nHungCalls = nHungReturns = nAnswered = 0;
     UINT uBefore = SetErrorMode(0);
     pRealVolume =
         (decltype(pRealVolume))Patch("kernel32.dll", "GetVolumeInformationA", (void *)FakeVolume);
     pRealSpace =
         (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceExA", (void *)FakeSpace);
-    uModeDuringQuery = 0;
+    nQueriesMayPrompt = 0;
     SendCommand(IDM_DISKFREE);
+    EXPECT_EQ(nHungReturns, 0); // back long before n: answers
     UINT uAfter = GetErrorMode();
     SetErrorMode(uBefore);
 
     Rows rows = ListViewRows(hListd, 7);
     bool bSeenD = false, bSeenE = false;
+    size_t iN = rows.size();
     for (auto &r : rows) {
+        if (r[0] == "n")
+            iN = &r - &rows[0];
         if (r[0] == "e") {
             bSeenE = true;
             EXPECT_EQ(r, (std::vector<std::string>{"e", "", "", "", "CD-ROM", "", ""}));
@@ -162,9 +179,23 @@ TEST_F(Reports, DriveWithoutMediumKeepsItsRowWithEmptyCells) {
         }
     }
     EXPECT_TRUE(bSeenD && bSeenE);
-    // No "insert a disk" prompt while querying, and the mode is put back.
-    EXPECT_TRUE(uModeDuringQuery & SEM_FAILCRITICALERRORS);
+    ASSERT_LT(iN, rows.size());
+    EXPECT_EQ(rows[iN], (std::vector<std::string>{"n", "", "", "", "NETWORK", "", ""}));
+    // No "insert a disk" prompt on any thread that queries; the process's mode is left alone.
+    EXPECT_EQ(nQueriesMayPrompt, 0);
     EXPECT_EQ(uAfter, 0u);
+    EXPECT_TRUE(WaitFor([] { return nAnswered != 0; }));
+    EXPECT_EQ(nAnswered, 2);
+
+    // n: is not asked again while busy; once it answers, Disk Free fills its row again.
+    SendCommand(IDC_DISKFREE);
+    EXPECT_EQ(ListViewRows(hListd, 7)[iN], rows[iN]);
+    EXPECT_EQ(nHungCalls, 1);
+    SetEvent(hReleaseN);
+    EXPECT_TRUE(WaitFor([iN] {
+        SendCommand(IDM_DISKFREE);
+        return ListViewRows(hListd, 7)[iN][2] != "";
+    }));
 }
 
 // ---- Environment table ----
@@ -477,8 +508,9 @@ static LPSTR WINAPI FakeGetCommandLine(void) {
 }
 
 static std::vector<std::string> namesSet;
-static BOOL WINAPI RecordSetComputerName(LPCSTR lpszName) {
-    namesSet.push_back(lpszName);
+static BOOL WINAPI RecordSetComputerName(COMPUTER_NAME_FORMAT format, LPCSTR lpszName) {
+    // Both names, DNS host and NetBIOS, in one call.
+    namesSet.push_back(format == ComputerNamePhysicalDnsHostname ? lpszName : "<other format>");
     return TRUE;
 }
 
@@ -526,7 +558,7 @@ TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
 
 TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameA", (void *)RecordSetComputerName);
+    Patch("kernel32.dll", "SetComputerNameExA", (void *)RecordSetComputerName);
     std::string longLine = "C:\\corvane.exe " + std::string(30000, 'x') + " /cFAR";
     const struct {
         const char *lpszCommandLine;
@@ -556,14 +588,14 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
 }
 
-static BOOL WINAPI RefusingSetComputerName(LPCSTR) {
+static BOOL WINAPI RefusingSetComputerName(COMPUTER_NAME_FORMAT, LPCSTR) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
 TEST_F(Reports, RefusedRenameIsReportedWithTheNameAndTheReason) {
     Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameA", (void *)RefusingSetComputerName);
+    Patch("kernel32.dll", "SetComputerNameExA", (void *)RefusingSetComputerName);
     lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
     SendCommand(IDM_COMPUTERNAME);
     std::vector<BoxSeen> boxes = BoxesSeen();

@@ -165,6 +165,10 @@ TEST_F(MainWindow, ViewsAndButtonsSitWhereTheyShould) {
             EXPECT_LE(rc.bottom - rc.top, want.cy);
             EXPECT_GT(rc.bottom - rc.top, want.cy - nItem);
             EXPECT_FALSE(dwStyle & LBS_NOINTEGRALHEIGHT);
+            // Not the System font, which has no glyphs outside the system code page.
+            HFONT hFont = (HFONT)SendMessageA(hListt, WM_GETFONT, 0, 0);
+            EXPECT_NE(hFont, (HFONT)NULL);
+            EXPECT_NE(hFont, (HFONT)GetStockObject(SYSTEM_FONT));
         } else {
             EXPECT_EQ(rc.bottom - rc.top, want.cy);
         }

@@ -1,24 +1,142 @@
-// Disk Free Space: one row per logical drive in the drive table.
+// Disk Free Space: one row per logical drive in the drive table. Each drive's
+// volume and space queries run on a thread of their own, so a drive that does
+// not answer (a share whose server is gone, a sleeping disk) costs its row its
+// cells, never the window its answers.
 #include "corvane.h"
 #include "reports/reporttext.h"
 
 #include <cstdio>
 
-void FillDriveList(void) {
-    LVITEMA item;
-    char szBuffer[360];
+// How long one Disk Free waits for all its drives together.
+static const DWORD DRIVE_BUDGET_MS = 2000;
+
+// One drive's answers. The command and the worker each hold a reference and
+// the last to let go frees it, so a worker that answers after the command has
+// given up writes only into memory that is still alive.
+struct DriveQuery {
+    volatile LONG nRefs;
+    volatile LONG bDone; // the answers below are complete
+    char szRoot[4];
+    BOOL bSpace;
+    ULARGE_INTEGER uliAvailable, uliTotal;
+    BOOL bVolume;
+    DWORD dwMaxNameLength;
     char szLabel[128]; // 32 characters of up to three bytes each in UTF-8
     char szFileSysName[128];
+};
+
+// Queries that did not answer in time, by drive, each still holding the
+// command's reference. Only the window's thread touches this.
+static DriveQuery *pPending[32];
+
+static void ReleaseQuery(DriveQuery *pQuery) {
+    if (InterlockedDecrement(&pQuery->nRefs) == 0)
+        HeapFree(GetProcessHeap(), 0, pQuery);
+}
+
+static BOOL QueryDone(DriveQuery *pQuery) {
+    return InterlockedCompareExchange(&pQuery->bDone, TRUE, TRUE) != FALSE;
+}
+
+static DWORD WINAPI QueryDrive(LPVOID lpData) {
+    DriveQuery *pQuery = (DriveQuery *)lpData;
+    // An empty removable drive must answer "not ready", not prompt for a disk.
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, NULL);
+    // Exact byte counts, however many clusters; Free is what this user may use.
+    ULARGE_INTEGER uliAllFree;
+    pQuery->bSpace =
+        GetDiskFreeSpaceExA(pQuery->szRoot, &pQuery->uliAvailable, &pQuery->uliTotal, &uliAllFree);
+    DWORD dwVolumeSerialNumber = 0, dwFileSystemFlags = 0;
+    pQuery->bVolume =
+        GetVolumeInformationA(pQuery->szRoot, pQuery->szLabel, sizeof(pQuery->szLabel),
+                              &dwVolumeSerialNumber, &pQuery->dwMaxNameLength, &dwFileSystemFlags,
+                              pQuery->szFileSysName, sizeof(pQuery->szFileSysName));
+    InterlockedExchange(&pQuery->bDone, TRUE);
+    ReleaseQuery(pQuery);
+    return 0;
+}
+
+// NULL if no worker could be started; the drive then goes unanswered.
+static DriveQuery *StartQuery(int nDrive, HANDLE *phWorker) {
+    DriveQuery *pQuery =
+        (DriveQuery *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DriveQuery));
+    if (!pQuery)
+        return NULL;
+    pQuery->nRefs = 2;
+    snprintf(pQuery->szRoot, sizeof(pQuery->szRoot), "%c:\\", 'a' + nDrive);
+    *phWorker =
+        CreateThread(NULL, 256 * 1024, QueryDrive, pQuery, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    if (!*phWorker) {
+        HeapFree(GetProcessHeap(), 0, pQuery);
+        return NULL;
+    }
+    return pQuery;
+}
+
+// Waits for the workers until the deadline, answering other threads' sent
+// messages meanwhile but running no posted message and no input, so the
+// window stays alive and nothing else happens in the middle of the command.
+static void WaitForWorkers(HANDLE *ahWorkers, DWORD nWorkers, DWORD dwStart) {
+    while (nWorkers > 0) {
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= DRIVE_BUDGET_MS)
+            break;
+        DWORD dwWait = MsgWaitForMultipleObjects(nWorkers, ahWorkers, FALSE,
+                                                 DRIVE_BUDGET_MS - dwElapsed, QS_SENDMESSAGE);
+        if (dwWait < WAIT_OBJECT_0 + nWorkers) {
+            CloseHandle(ahWorkers[dwWait - WAIT_OBJECT_0]);
+            ahWorkers[dwWait - WAIT_OBJECT_0] = ahWorkers[--nWorkers];
+        } else if (dwWait == WAIT_OBJECT_0 + nWorkers) {
+            MSG msg;
+            PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        } else if (dwWait != WAIT_TIMEOUT) {
+            break;
+        }
+    }
+    // Late workers run on; their blocks keep them safe.
+    while (nWorkers > 0)
+        CloseHandle(ahWorkers[--nWorkers]);
+}
+
+static void SetCell(LVITEMA *pItem, int nCol, const char *lpszText) {
+    pItem->iSubItem = nCol;
+    pItem->pszText = (LPSTR)lpszText;
+    SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)pItem);
+}
+
+void FillDriveList(void) {
+    // A Disk Free sent by another thread while this one waits would find the
+    // table half made; the one running fills it.
+    static BOOL bFilling = FALSE;
+    if (bFilling)
+        return;
+    bFilling = TRUE;
+
+    LVITEMA item;
+    char szBuffer[360];
     DWORD dwLogicalDrives = GetLogicalDrives();
+    DriveQuery *pQueries[32] = {};
+    HANDLE ahWorkers[32];
+    DWORD nWorkers = 0;
+    DWORD dwStart = GetTickCount();
+
+    // A drive still busy with an earlier query is not asked again.
+    for (int nDrive = 0; nDrive < 32; nDrive++) {
+        if (pPending[nDrive] && QueryDone(pPending[nDrive])) {
+            ReleaseQuery(pPending[nDrive]);
+            pPending[nDrive] = NULL;
+        }
+        if ((dwLogicalDrives & (1UL << nDrive)) && !pPending[nDrive]) {
+            pQueries[nDrive] = StartQuery(nDrive, &ahWorkers[nWorkers]);
+            if (pQueries[nDrive])
+                nWorkers++;
+        }
+    }
 
     SendMessageA(hListd, WM_SETREDRAW, FALSE, 0); // one repaint at the end
     SendMessageA(hListd, LVM_DELETEALLITEMS, 0, 0);
     ZeroMemory(&item, sizeof(item));
     item.mask = LVIF_TEXT;
-
-    // An empty removable or unreachable drive must not stop the fill with
-    // the system's "insert a disk" prompt.
-    UINT uOldErrorMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     int nRow = 0;
     for (int nDrive = 0; nDrive < 32; nDrive++) {
         if (!(dwLogicalDrives & (1UL << nDrive)))
@@ -28,44 +146,42 @@ void FillDriveList(void) {
         item.iSubItem = 0;
         item.pszText = szBuffer;
         SendMessageA(hListd, LVM_INSERTITEMA, 0, (LPARAM)&item);
-
+        // The type comes from the drive letter alone and answers at once.
         snprintf(szBuffer, sizeof(szBuffer), "%c:\\", 'a' + nDrive);
-        UINT uType = GetDriveTypeA(szBuffer);
-        // Exact byte counts, however many clusters; Free is what this user may use.
-        ULARGE_INTEGER uliAvailable, uliTotal, uliAllFree;
-        BOOL bSpace = GetDiskFreeSpaceExA(szBuffer, &uliAvailable, &uliTotal, &uliAllFree);
-        DWORD dwVolumeSerialNumber = 0, dwMaxNameLength = 0, dwFileSystemFlags = 0;
-        szLabel[0] = szFileSysName[0] = '\0';
-        BOOL bVolume = GetVolumeInformationA(
-            szBuffer, szLabel, sizeof(szLabel), &dwVolumeSerialNumber, &dwMaxNameLength,
-            &dwFileSystemFlags, szFileSysName, sizeof(szFileSysName));
-
-        // A failed query leaves its cells empty rather than a false answer.
-        if (!bVolume)
-            szLabel[0] = szFileSysName[0] = '\0';
-        item.iItem = nRow;
-        const char *lpszCells[] = {szLabel, szFileSysName,
-                                   bVolume ? LongNamesText(dwMaxNameLength) : "",
-                                   DriveTypeText(uType)};
-        for (int nCol = 0; nCol < 4; nCol++) {
-            item.iSubItem = nCol + 1;
-            item.pszText = (LPSTR)lpszCells[nCol];
-            SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)&item);
-        }
-        item.pszText = szBuffer;
-        item.iSubItem = 5;
-        szBuffer[0] = '\0';
-        if (bSpace)
-            FormatBytes(szBuffer, sizeof(szBuffer), uliTotal.QuadPart);
-        SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)&item);
-        item.iSubItem = 6;
-        szBuffer[0] = '\0';
-        if (bSpace)
-            FormatBytes(szBuffer, sizeof(szBuffer), uliAvailable.QuadPart);
-        SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)&item);
+        SetCell(&item, 4, DriveTypeText(GetDriveTypeA(szBuffer)));
         nRow++;
     }
-    SetErrorMode(uOldErrorMode);
+
+    WaitForWorkers(ahWorkers, nWorkers, dwStart);
+
+    // A drive that has not answered, or failed a query, keeps those cells
+    // empty rather than show a false answer.
+    nRow = 0;
+    for (int nDrive = 0; nDrive < 32; nDrive++) {
+        if (!(dwLogicalDrives & (1UL << nDrive)))
+            continue;
+        item.iItem = nRow++;
+        DriveQuery *pQuery = pQueries[nDrive];
+        if (!pQuery)
+            continue;
+        if (!QueryDone(pQuery)) {
+            pPending[nDrive] = pQuery;
+            continue;
+        }
+        if (pQuery->bVolume) {
+            SetCell(&item, 1, pQuery->szLabel);
+            SetCell(&item, 2, pQuery->szFileSysName);
+            SetCell(&item, 3, LongNamesText(pQuery->dwMaxNameLength));
+        }
+        if (pQuery->bSpace) {
+            FormatBytes(szBuffer, sizeof(szBuffer), pQuery->uliTotal.QuadPart);
+            SetCell(&item, 5, szBuffer);
+            FormatBytes(szBuffer, sizeof(szBuffer), pQuery->uliAvailable.QuadPart);
+            SetCell(&item, 6, szBuffer);
+        }
+        ReleaseQuery(pQuery);
+    }
     SendMessageA(hListd, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hListd, NULL, TRUE);
+    bFilling = FALSE;
 }

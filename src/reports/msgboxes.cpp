@@ -40,7 +40,9 @@ void ShowComputerName(void) {
     const char *lpszCommandLine = GetCommandLineA();
     try {
         std::string name = ComputerNameArgument(lpszCommandLine ? lpszCommandLine : "");
-        if (!name.empty() && !SetComputerNameA(name.c_str()))
+        // The DNS host name, which Windows shows and the network uses, and with
+        // it the NetBIOS name; setting only the latter leaves the two apart.
+        if (!name.empty() && !SetComputerNameExA(ComputerNamePhysicalDnsHostname, name.c_str()))
             ShowRenameFailed(name.c_str(), GetLastError());
     } catch (const std::bad_alloc &) {
         // No memory to read the name: no rename.

@@ -54,6 +54,9 @@ void CreateViews(HWND hWnd) {
     InitCommonControls();
     hListt = CreateView("listbox", WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT, 10, 308, 683,
                         140, hWnd);
+    // The System font has no glyphs outside the system code page; the GUI
+    // font is linked to fonts for other scripts.
+    SendMessageA(hListt, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
 
     InitCommonControls();
     hTree = CreateView(WC_TREEVIEWA,
