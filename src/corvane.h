@@ -61,6 +61,7 @@ void CreateViews(HWND hWnd);
 // ---- shell/wndproc.cpp: window procedure, dispatch, closing protocol ----
 extern UINT_PTR uTimer;
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+void AnswerSentMessages(void); // for long commands: other threads' messages only
 
 // ---- shell/cursor.cpp: the custom cursor from RESOURCE.DLL ----
 extern BOOL bCursorErrorShown; // the missing-library box was shown this run
@@ -72,7 +73,6 @@ INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 // ---- registry/: the registry tree, read on threads of its own ----
 void OpenRegistryTree(void);    // WM_CREATE: the watcher, suspended until the first fill
 void FillTreeView(void);        // Registry commands: starts the watcher once; complete on return
-BOOL CommandFillRunning(void);  // a command fills: sent messages are answered meanwhile
 void RefillTreeView(void);      // WM_REFILLTREE: refill now, or once the current one ends
 void ContinueFill(BOOL bTimer); // WM_FILLSLICE and IDT_FILLSLICE: insert for a while
 void CloseRegistryTree(void);   // quitting: the fill and both threads end; none starts again

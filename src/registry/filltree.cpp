@@ -309,15 +309,10 @@ void FillTreeView(void) {
             fill.pBatch = NextBatch(TRUE, &bEnded); // or a sent message
             fill.cbAt = 0;
         }
-        MSG msg;
-        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        AnswerSentMessages();
     }
     FinishFill();
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_ARROW));
-}
-
-BOOL CommandFillRunning(void) {
-    return fill.bCommand;
 }
 
 void RefillTreeView(void) {

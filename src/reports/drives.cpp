@@ -87,8 +87,7 @@ static void WaitForWorkers(HANDLE *ahWorkers, DWORD nWorkers, DWORD dwStart) {
             CloseHandle(ahWorkers[dwWait - WAIT_OBJECT_0]);
             ahWorkers[dwWait - WAIT_OBJECT_0] = ahWorkers[--nWorkers];
         } else if (dwWait == WAIT_OBJECT_0 + nWorkers) {
-            MSG msg;
-            PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            AnswerSentMessages();
         } else if (dwWait != WAIT_TIMEOUT) {
             break;
         }
@@ -105,13 +104,6 @@ static void SetCell(LVITEMA *pItem, int nCol, const char *lpszText) {
 }
 
 void FillDriveList(void) {
-    // A Disk Free sent by another thread while this one waits would find the
-    // table half made; the one running fills it.
-    static BOOL bFilling = FALSE;
-    if (bFilling)
-        return;
-    bFilling = TRUE;
-
     LVITEMA item;
     char szBuffer[360];
     DWORD dwLogicalDrives = GetLogicalDrives();
@@ -183,5 +175,4 @@ void FillDriveList(void) {
     }
     SendMessageA(hListd, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hListd, NULL, TRUE);
-    bFilling = FALSE;
 }

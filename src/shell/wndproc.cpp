@@ -70,10 +70,21 @@ static void OnTimer(HWND hWnd, WPARAM wTimer) {
         FlashWindow(hWnd, TRUE);
 }
 
-// While a command fills the tree, messages that other threads send are
-// answered; a command or a close among them waits until the fill is done.
-static BOOL DeferredByFill(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (!CommandFillRunning())
+static BOOL bAnsweringOnly; // inside AnswerSentMessages
+
+// A command that waits long (a registry fill, drives that do not answer)
+// calls this between its steps, so other threads get their answers and the
+// window never looks hung. Posted messages and input stay queued; a command
+// or a close request sent meanwhile is queued too, and runs after it.
+void AnswerSentMessages(void) {
+    MSG msg;
+    bAnsweringOnly = TRUE;
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    bAnsweringOnly = FALSE;
+}
+
+static BOOL Deferred(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (!bAnsweringOnly)
         return FALSE;
     PostMessageA(hWnd, uMsg, wParam, lParam);
     return TRUE;
@@ -87,13 +98,13 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY: QuitSequence(&hCurCursor); return 0;
     case WM_SIZE: ResumeClose(hWnd); return 0;
     case WM_CLOSE:
-        if (!DeferredByFill(hWnd, uMsg, wParam, lParam))
+        if (!Deferred(hWnd, uMsg, wParam, lParam))
             RequestClose(hWnd, &hCurCursor);
         return 0;
     case WM_SETCURSOR: return SetCustomCursor(hWnd, &hCurCursor);
     case WM_KEYDOWN: return 0; // key presses are consumed
     case WM_COMMAND:
-        if (!DeferredByFill(hWnd, uMsg, wParam, lParam))
+        if (!Deferred(hWnd, uMsg, wParam, lParam))
             DispatchCommand(hWnd, LOWORD(wParam));
         return 0;
     case WM_TIMER: OnTimer(hWnd, wParam); return 0;
