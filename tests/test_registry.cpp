@@ -220,8 +220,9 @@ SendMessageFn pfnRealSend = NULL;
 volatile LONG nFills = 0;
 const char *lpszRefuseInsert = NULL; // a folder whose insert fails
 // Inserts that Windows' tree view would pay for with a walk of every child
-// the parent already has.
-volatile LONG nWalkingInserts = 0;
+// the parent already has, and deletes of items that are gone (Wine refuses
+// them; Windows might crash).
+volatile LONG nWalkingInserts = 0, nBadDeletes = 0;
 
 LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
@@ -237,7 +238,10 @@ LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
         lstrcmpA(((TVINSERTSTRUCTA *)lParam)->item.pszText, lpszRefuseInsert) == 0)
         return 0;
-    return pfnRealSend(hWnd, uMsg, wParam, lParam);
+    LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
+    if (hWnd == hTree && uMsg == TVM_DELETEITEM && !lResult)
+        InterlockedIncrement(&nBadDeletes);
+    return lResult;
 }
 
 LONG FillCount() {
@@ -370,7 +374,7 @@ class RegistryTree : public ::testing::Test {
         ASSERT_NE(hTree, (HWND)NULL);
         pfnAppProc = (WNDPROC)SetWindowLongPtrA(AppWindow(), GWLP_WNDPROC, (LONG_PTR)RunProc);
         nFills = 0;
-        nWalkingInserts = 0;
+        nWalkingInserts = nBadDeletes = 0;
         pfnRealSend = Patch("user32.dll", "SendMessageA", WatchSend);
         nFailWaits = 0;
         nWaitCalls = 0;
@@ -381,8 +385,10 @@ class RegistryTree : public ::testing::Test {
         hHoldReleased = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     void TearDown() override {
-        // Every insert of every fill goes first, or after a known item.
+        // Every insert of every fill goes first, or after a known item, and
+        // every item freed was there.
         EXPECT_EQ(nWalkingInserts, 0);
+        EXPECT_EQ(nBadDeletes, 0);
         if (hHoldReleased)
             SetEvent(hHoldReleased);
         StopApp();

@@ -36,8 +36,7 @@ static struct {
     BOOL bCommand;   // a command waits for this fill to end
     BOOL bRefillDue; // keys changed while it ran: one more fill shows them
     LONG nGeneration;
-    HTREEITEM hEmptyAt; // where the emptying stands
-    TreeBatch *pBatch;  // being inserted, from cbAt on
+    TreeBatch *pBatch; // being inserted, from cbAt on
     DWORD cbAt;
     HTREEITEM hKey[MAX_TREE_DEPTH]; // the last key inserted at each depth
     // At depth d: the last key in the tree's order under hKey[d - 1] (d = 0:
@@ -50,7 +49,7 @@ static struct {
 volatile LONG nFillsDone = 0;
 
 // Read before every insert of a slice: the frequency is asked for once.
-static double NowMs(void) {
+double NowMs(void) {
     static double dTicksPerMs;
     LARGE_INTEGER li;
     if (!dTicksPerMs) {
@@ -135,6 +134,8 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
         HTREEITEM hLastSub = fill.hLastSub[nDepth];
         if (hParent)
             AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, lpszName);
+        if (hParent && nDepth > 0)
+            NoteValue(nDepth - 1);
         return;
     }
     HTREEITEM hItem =
@@ -143,6 +144,8 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
     fill.hLastSub[nDepth + 1] = NULL;
     if (hItem && !fill.hLastSub[nDepth])
         fill.hLastSub[nDepth] = hItem;
+    if (hItem)
+        NoteKey(hItem, nDepth);
 }
 
 enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
@@ -181,49 +184,12 @@ static StepResult TakeArrived(double dDeadline) {
     }
 }
 
-// ---- Emptying ----
-
-// Wine's tree view looks every item up by scanning its items from the
-// oldest, and Windows' frees a big subtree in one long call, so the old tree
-// goes in small pieces: a key holding only values goes whole, an empty key
-// alone.
-static HTREEITEM Next(UINT uWhich, HTREEITEM hItem) {
-    return (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, uWhich, (LPARAM)hItem);
-}
-
-static BOOL IsValue(HTREEITEM hItem) {
-    TVITEMA item = {};
-    item.mask = TVIF_IMAGE;
-    item.hItem = hItem;
-    SendMessageA(hTree, TVM_GETITEMA, 0, (LPARAM)&item);
-    return item.iImage == IMG_VALUE;
-}
-
-static BOOL EmptySome(double dDeadline) {
-    for (;;) {
-        if (!fill.hEmptyAt && (fill.hEmptyAt = Next(TVGN_ROOT, NULL)) == NULL) {
-            SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // nothing left but the root
-            return TRUE;
-        }
-        HTREEITEM hChild = Next(TVGN_CHILD, fill.hEmptyAt);
-        if (hChild && !IsValue(hChild)) {
-            fill.hEmptyAt = hChild;
-            continue;
-        }
-        HTREEITEM hParent = Next(TVGN_PARENT, fill.hEmptyAt);
-        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)fill.hEmptyAt);
-        fill.hEmptyAt = hParent;
-        if (NowMs() > dDeadline)
-            return FALSE;
-    }
-}
-
 // ---- One fill ----
 
 // Empties, takes names, then inserts the values, until the deadline.
 static StepResult Step(double dDeadline) {
     if (fill.nPhase == PHASE_EMPTYING) {
-        if (!EmptySome(dDeadline))
+        if (!EmptyTree(dDeadline))
             return STEP_TIMEUP;
         fill.nPhase = PHASE_KEYS;
     }
@@ -258,7 +224,6 @@ static void BeginFill(BOOL bCommand) {
     fill.nGeneration++;
     fill.nPhase = PHASE_EMPTYING;
     fill.bCommand = bCommand;
-    fill.hEmptyAt = NULL;
     fill.hLastSub[0] = NULL;
     // Redraw off first: emptying a big tree with it on repaints for nothing.
     SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
@@ -286,6 +251,7 @@ static void FinishFill(void) {
 // ---- What the window calls ----
 
 void OpenRegistryTree(void) {
+    ForgetKeys(); // of an earlier window's tree
     fill.nPhase = PHASE_IDLE;
     fill.bCommand = fill.bRefillDue = FALSE;
     if (hTree)

@@ -28,6 +28,15 @@ void StopWalker(void); // cancels and waits for the walker to end
 TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded);
 void ReleaseBatch(void);
 
+// ---- filltree.cpp ----
+double NowMs(void);
+
+// ---- keylist.cpp: the tree's keys, so the next fill can empty it in pieces ----
+void NoteKey(HTREEITEM hItem, unsigned nDepth); // one went in
+void NoteValue(unsigned nKeyDepth);             // the last key at that depth has one more value
+BOOL EmptyTree(double dDeadline);               // TRUE once the tree is empty
+void ForgetKeys(void);                          // a new tree view
+
 // ---- notify.cpp: the change watcher ----
 extern volatile LONG nNoticesQueued; // a WM_REFILLTREE is on its way
 void CreateWatcher(void);            // suspended; hNotify stays null when it cannot be
