@@ -2,9 +2,9 @@
 // subtree, so that the next fill can empty the tree in small pieces, oldest
 // first. Wine's tree view keeps its items in the order they came and scans
 // that list to find or free one: freeing from its front keeps the scans
-// short, and no piece needs a message to be found. Windows' tree view frees
-// a whole subtree in one call, so a piece holds only as many items as go in
-// a few ms.
+// short, and no piece needs a message to be found. A tree view frees a
+// whole subtree in one call, so a piece holds few items: under Wine each
+// costs a scan of the whole list.
 #include "registry/registry.h"
 
 struct KeyNote {
@@ -21,12 +21,10 @@ static struct {
     DWORD nNext;                 // the next note to free
     DWORD nBig[MAX_TREE_DEPTH];  // notes too big to free whole, whose subtrees go first
     unsigned nBigLevels;
-    DWORD nPieceMax; // items one call may free
 } keys;
 
-// A call that frees a piece should take about this long (ms).
-static const double PIECE_MS = 4.0;
-static const DWORD PIECE_MIN = 4, PIECE_MAX = 8192;
+// Items one call may free.
+static const DWORD PIECE_ITEMS = 64;
 
 // A key whose subtree has ended adds its counts to its parent's.
 static void CloseLevels(unsigned nDepth) {
@@ -74,11 +72,8 @@ void NoteValue(unsigned nKeyDepth) {
 // Frees pieces until the deadline; TRUE once the tree is empty.
 BOOL EmptyTree(double dDeadline) {
     CloseLevels(0);
-    if (!keys.nPieceMax)
-        keys.nPieceMax = 64;
     for (;;) {
         HTREEITEM hPiece;
-        DWORD nItems = 0; // 0: not known
         DWORD *pBig = keys.nBigLevels ? &keys.nBig[keys.nBigLevels - 1] : NULL;
         if (pBig && keys.nNext >= *pBig + keys.pNotes[*pBig].nNotes) {
             // Its subtree is gone: the key goes with its values.
@@ -86,26 +81,17 @@ BOOL EmptyTree(double dDeadline) {
             keys.nBigLevels--;
         } else if (keys.nNext < keys.nNotes) {
             KeyNote *pNote = &keys.pNotes[keys.nNext];
-            if (pNote->nItems > keys.nPieceMax && keys.nBigLevels < MAX_TREE_DEPTH) {
+            if (pNote->nItems > PIECE_ITEMS && keys.nBigLevels < MAX_TREE_DEPTH) {
                 keys.nBig[keys.nBigLevels++] = keys.nNext++;
                 continue;
             }
             hPiece = pNote->hItem;
-            nItems = pNote->nItems;
             keys.nNext += pNote->nNotes;
         } else {
             break;
         }
-        double dStart = NowMs();
         SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hPiece);
-        double dNow = NowMs();
-        if (nItems && dNow > dStart) {
-            double dMax = PIECE_MS * nItems / (dNow - dStart);
-            keys.nPieceMax = dMax < PIECE_MIN   ? PIECE_MIN
-                             : dMax > PIECE_MAX ? PIECE_MAX
-                                                : (DWORD)dMax;
-        }
-        if (dNow > dDeadline)
+        if (NowMs() > dDeadline)
             return FALSE;
     }
     SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // what no note holds
