@@ -131,10 +131,11 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
         return;
     HTREEITEM hParent = nDepth == 0 ? TVI_ROOT : fill.hKey[nDepth - 1];
     if (nKind == RECORD_VALUE) {
+        if (!hParent)
+            return;
         HTREEITEM hLastSub = fill.hLastSub[nDepth];
-        if (hParent)
-            AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, lpszName);
-        if (hParent && nDepth > 0)
+        AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, lpszName);
+        if (nDepth > 0)
             NoteValue(nDepth - 1);
         return;
     }
@@ -231,12 +232,8 @@ static void BeginFill(BOOL bCommand) {
 }
 
 static void FinishFill(void) {
-    StopWalker();
-    FreeValues();
     BOOL bRefillDue = fill.bRefillDue;
-    fill.nPhase = PHASE_IDLE;
-    fill.bCommand = fill.bRefillDue = FALSE;
-    SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+    EndFill(TRUE);
     // Turning redraw back on does not repaint by itself.
     RedrawWindow(hTree, NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     UpdateWindow(hTree);

@@ -10,7 +10,7 @@
 struct KeyNote {
     HTREEITEM hItem;
     DWORD nItems; // in its subtree, itself included
-    DWORD nNotes; // notes its subtree takes, its own included
+    DWORD nSpan;  // notes its subtree takes, its own included
 };
 
 static struct {
@@ -35,7 +35,7 @@ static void CloseLevels(unsigned nDepth) {
         KeyNote *pKey = &keys.pNotes[keys.nOpen[nLevel]];
         KeyNote *pParent = &keys.pNotes[keys.nOpen[nLevel - 1]];
         pParent->nItems += pKey->nItems;
-        pParent->nNotes += pKey->nNotes;
+        pParent->nSpan += pKey->nSpan;
     }
 }
 
@@ -75,7 +75,7 @@ BOOL EmptyTree(double dDeadline) {
     for (;;) {
         HTREEITEM hPiece;
         DWORD *pBig = keys.nBigLevels ? &keys.nBig[keys.nBigLevels - 1] : NULL;
-        if (pBig && keys.nNext >= *pBig + keys.pNotes[*pBig].nNotes) {
+        if (pBig && keys.nNext >= *pBig + keys.pNotes[*pBig].nSpan) {
             // Its subtree is gone: the key goes with its values.
             hPiece = keys.pNotes[*pBig].hItem;
             keys.nBigLevels--;
@@ -86,7 +86,7 @@ BOOL EmptyTree(double dDeadline) {
                 continue;
             }
             hPiece = pNote->hItem;
-            keys.nNext += pNote->nNotes;
+            keys.nNext += pNote->nSpan;
         } else {
             break;
         }

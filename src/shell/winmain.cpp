@@ -30,7 +30,8 @@ static void InsertColumn(HWND hList, int nIndex, const char *lpszTitle, int nWid
 }
 
 // WM_CREATE: the views, their columns, the tree's images and the suspended
-// watcher (none without a tree). A view that fails stays null; the window is created regardless.
+// watcher (none without a tree). A view that fails stays null; the window is
+// created regardless.
 void CreateViews(HWND hWnd) {
     hWndMain = hWnd;
     static const char *lpszDriveCols[] = {"Drive", "Label", "Format", "Long Names",
