@@ -80,8 +80,28 @@ Nodes SnapTree() {
     return nodes;
 }
 
-// An independent walk of the registry, in wide names: what the tree should show.
-void WalkKey(HKEY hKey, int nDepth, Nodes *pOut) {
+// The key's real name, after links, as the registry reports it.
+std::wstring RealName(HKEY hKey) {
+    typedef LONG(NTAPI * NtQueryKeyFn)(HANDLE, int, PVOID, ULONG, PULONG);
+    static NtQueryKeyFn pfnQuery =
+        (NtQueryKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryKey");
+    std::vector<BYTE> info(65536);
+    ULONG cb = 0;
+    if (pfnQuery(hKey, 3 /* KeyNameInformation */, info.data(), (ULONG)info.size(), &cb) < 0)
+        return L"";
+    return std::wstring((const wchar_t *)(info.data() + sizeof(ULONG)),
+                        *(ULONG *)info.data() / sizeof(wchar_t));
+}
+
+// An independent walk of the registry, in wide names: what the tree should
+// show. A key reached through a link that leads back to its own path is a
+// folder with nothing in it.
+void WalkKey(HKEY hKey, int nDepth, std::vector<std::wstring> *pPath, Nodes *pOut) {
+    std::wstring real = nDepth == 0 ? L"\\REGISTRY\\MACHINE" : RealName(hKey);
+    for (const std::wstring &above : *pPath)
+        if (CompareStringOrdinal(above.c_str(), -1, real.c_str(), -1, TRUE) == CSTR_EQUAL)
+            return;
+    pPath->push_back(real);
     std::vector<wchar_t> name(16384 + 1);
     for (DWORD i = 0;; i++) {
         DWORD dwLen = (DWORD)name.size();
@@ -91,7 +111,7 @@ void WalkKey(HKEY hKey, int nDepth, Nodes *pOut) {
         HKEY hSub;
         if (nDepth + 1 < MAX_TREE_DEPTH &&
             RegOpenKeyExW(hKey, name.data(), 0, KEY_READ | VIEW, &hSub) == ERROR_SUCCESS) {
-            WalkKey(hSub, nDepth + 1, pOut);
+            WalkKey(hSub, nDepth + 1, pPath, pOut);
             RegCloseKey(hSub);
         }
     }
@@ -101,11 +121,13 @@ void WalkKey(HKEY hKey, int nDepth, Nodes *pOut) {
             break;
         pOut->push_back({nDepth, Utf8(name.data()), 2, 2, false});
     }
+    pPath->pop_back();
 }
 
 Nodes WalkRegistry() {
     Nodes nodes;
-    WalkKey(HKEY_LOCAL_MACHINE, 0, &nodes);
+    std::vector<std::wstring> path;
+    WalkKey(HKEY_LOCAL_MACHINE, 0, &path, &nodes);
     return nodes;
 }
 
@@ -190,27 +212,44 @@ void RemoveKey(const std::string &sub) {
     DeleteTree(HKEY_LOCAL_MACHINE, (std::string(TEST_ROOT) + "\\" + sub).c_str());
 }
 
-// Loop\Back, a registry link back to Loop. A plain delete would follow it.
-const wchar_t *const LOOP_LINK = L"Software\\CorvaneTest\\Loop\\Back";
-bool MakeLoopLink() {
-    const wchar_t szTarget[] = L"\\Registry\\Machine\\Software\\CorvaneTest\\Loop";
+// Registry links under the test root, each with its target there. A plain
+// delete follows a link, and a tree delete would empty its target, so links
+// go first, each opened as the link itself.
+const char *const LINKS[][2] = {
+    {"Loop\\Back", "Loop"},  // back to its parent
+    {"Far\\X\\Up\\Top", ""}, // back to the test root, four levels up
+    {"Twin\\A", "Twin"},     // two links back to their own key
+    {"Twin\\B", "Twin"},     {"Links\\ToSibling", "Links\\Sibling"}, // to another key: followed
+};
+
+std::wstring TestKeyW(const char *lpszSub) {
+    std::string path = std::string(TEST_ROOT) + (*lpszSub ? "\\" : "") + lpszSub;
+    return std::wstring(path.begin(), path.end());
+}
+
+bool MakeLink(const char *lpszLink, const char *lpszTarget) {
+    std::wstring target = L"\\Registry\\Machine\\" + TestKeyW(lpszTarget);
     HKEY hKey;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, LOOP_LINK, 0, NULL,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, TestKeyW(lpszLink).c_str(), 0, NULL,
                         REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | VIEW, NULL,
                         &hKey, NULL) != 0)
         return false;
-    LONG lResult = RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)szTarget,
-                                  sizeof(szTarget) - sizeof(wchar_t));
+    LONG lResult =
+        RegSetValueExW(hKey, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)target.c_str(),
+                       (DWORD)(target.size() * sizeof(wchar_t)));
     RegCloseKey(hKey);
     return lResult == ERROR_SUCCESS;
 }
-void DeleteLoopLink() {
+
+void DeleteLinks() {
     FARPROC pfnDelete = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, LOOP_LINK, REG_OPTION_OPEN_LINK, DELETE | VIEW, &hKey) ==
-        ERROR_SUCCESS) {
-        ((LONG(NTAPI *)(HANDLE))(void *)pfnDelete)(hKey);
-        RegCloseKey(hKey);
+    for (const auto &link : LINKS) {
+        HKEY hKey;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TestKeyW(link[0]).c_str(), REG_OPTION_OPEN_LINK,
+                          DELETE | VIEW, &hKey) == ERROR_SUCCESS) {
+            ((LONG(NTAPI *)(HANDLE))(void *)pfnDelete)(hKey);
+            RegCloseKey(hKey);
+        }
     }
 }
 
@@ -220,9 +259,11 @@ SendMessageFn pfnRealSend = NULL;
 volatile LONG nFills = 0;
 const char *lpszRefuseInsert = NULL; // a folder whose insert fails
 // Inserts that Windows' tree view would pay for with a walk of every child
-// the parent already has, and deletes of items that are gone (Wine refuses
-// them; Windows might crash).
-volatile LONG nWalkingInserts = 0, nBadDeletes = 0;
+// the parent already has; frees, in the order Windows' tree view is emptied
+// in, that would walk more than a few children of the item's chain to find
+// it; and deletes of items that are gone (Wine refuses them; Windows might
+// crash).
+volatile LONG nWalkingInserts = 0, nWalkingFrees = 0, nFrees = 0, nBadDeletes = 0;
 
 LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
@@ -238,6 +279,14 @@ LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
         lstrcmpA(((TVINSERTSTRUCTA *)lParam)->item.pszText, lpszRefuseInsert) == 0)
         return 0;
+    if (hWnd == hTree && uMsg == TVM_DELETEITEM && lParam != (LPARAM)TVI_ROOT && !bWineTreeView) {
+        InterlockedIncrement(&nFrees);
+        LPARAM hBefore = lParam;
+        for (int i = 0; i < 3 && hBefore; i++)
+            hBefore = pfnRealSend(hTree, TVM_GETNEXTITEM, TVGN_PREVIOUS, hBefore);
+        if (hBefore)
+            InterlockedIncrement(&nWalkingFrees);
+    }
     LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
     if (hWnd == hTree && uMsg == TVM_DELETEITEM && !lResult)
         InterlockedIncrement(&nBadDeletes);
@@ -361,6 +410,7 @@ DWORD CountThreads() {
 class RegistryTree : public ::testing::Test {
   protected:
     void SetUp() override {
+        DeleteLinks();
         DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT);
         MakeKey("Nested\\Level1\\Level2\\Level3");
         SetValue("Nested\\Level1\\Level2\\Level3", "Deep");
@@ -373,8 +423,10 @@ class RegistryTree : public ::testing::Test {
         ASSERT_NE(StartApp(), (HWND)NULL);
         ASSERT_NE(hTree, (HWND)NULL);
         pfnAppProc = (WNDPROC)SetWindowLongPtrA(AppWindow(), GWLP_WNDPROC, (LONG_PTR)RunProc);
+        // Emptied as on Windows, where what each free costs is counted here.
+        OnUiThread([] { bWineTreeView = FALSE; });
         nFills = 0;
-        nWalkingInserts = nBadDeletes = 0;
+        nWalkingInserts = nWalkingFrees = nFrees = nBadDeletes = 0;
         pfnRealSend = Patch("user32.dll", "SendMessageA", WatchSend);
         nFailWaits = 0;
         nWaitCalls = 0;
@@ -385,14 +437,15 @@ class RegistryTree : public ::testing::Test {
         hHoldReleased = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     void TearDown() override {
-        // Every insert of every fill goes first, or after a known item, and
-        // every item freed was there.
+        // Every insert of every fill goes first, or after a known item; every
+        // item freed heads its chain, or nearly; and every item freed was there.
         EXPECT_EQ(nWalkingInserts, 0);
+        EXPECT_EQ(nWalkingFrees, 0);
         EXPECT_EQ(nBadDeletes, 0);
         if (hHoldReleased)
             SetEvent(hHoldReleased);
         StopApp();
-        DeleteLoopLink();
+        DeleteLinks();
         patches.Clear();
         lpszRefuseInsert = NULL;
         CloseHandle(hHoldReached);
@@ -464,6 +517,10 @@ TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLette
     EXPECT_EQ(wideKids.front().text, "W10000");
     EXPECT_EQ(wideKids[nWide - 1].text, "W" + std::to_string(10000 + nWide - 1));
     EXPECT_EQ(wideKids.back(), (Node{3, "after", 2, 2, false}));
+    // Emptied again, each of its keys is freed at the head of its chain.
+    SendCommand(IDM_RESET);
+    EXPECT_GE(nFrees, nWide);
+    EXPECT_EQ(nWalkingFrees, 0);
     // A 32-bit program on 64-bit Windows shows the 64-bit view, as regedit does.
     BOOL bWow64 = FALSE;
     if (IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64) {
@@ -511,7 +568,11 @@ TEST_F(RegistryTree, ResetTwiceGivesTheSameTreeCollapsed) {
     ASSERT_TRUE(SnapTree()[0].bExpanded);
     FillQuietly(IDM_RESET);
     EXPECT_EQ(first, SnapTree());
-    EXPECT_EQ(FillCount(), 2);
+    // Emptied oldest first, as under Wine: the same tree again.
+    OnUiThread([] { bWineTreeView = TRUE; });
+    FillQuietly(IDM_RESET);
+    EXPECT_EQ(first, SnapTree());
+    EXPECT_EQ(FillCount(), 3);
 }
 
 TEST_F(RegistryTree, UnreadableKeysAreChildlessFoldersAndTheWalkGoesOn) {
@@ -771,20 +832,47 @@ TEST_F(RegistryTree, CommandFillAnswersOtherThreadsAndRunsNothingElseUntilItEnds
     ExpectSameTree(SnapTree(), WalkRegistry());
 }
 
-TEST_F(RegistryTree, LinkBackToItsParentIsShownDownToTheDepthLimitAndTheProgramRunsOn) {
+TEST_F(RegistryTree, LinksThatLeadBackEndAtOnceAndALinkToAnotherKeyShowsItsTarget) {
     MakeKey("Loop");
-    ASSERT_TRUE(MakeLoopLink());
+    SetValue("Loop", "inLoop");
+    MakeKey("Far\\X\\Up");
+    SetValue("Twin", "inTwin");
+    SetValue("Links\\Sibling\\Child", "inChild");
+    SetValue("Links\\Sibling", "inSibling");
+    for (const auto &link : LINKS)
+        ASSERT_TRUE(MakeLink(link[0], link[1])) << link[0];
     Nodes registry = FillQuietly(IDM_REGEDIT);
     Nodes tree = SnapTree();
-    // Loop, Back, Back, ... one folder a level, to the deepest level kept.
-    int nLoop = FindPath(tree, TestPath({"Loop"}));
-    ASSERT_GE(nLoop, 0);
-    int nLevels = 0;
-    for (size_t i = nLoop + 1; i < tree.size() && tree[i].nDepth > tree[nLoop].nDepth; i++) {
-        ASSERT_EQ(tree[i], (Node{tree[nLoop].nDepth + ++nLevels, "Back", 0, 1, false}));
-    }
-    EXPECT_EQ(tree[nLoop].nDepth + nLevels, MAX_TREE_DEPTH - 1);
     ExpectSameTree(tree, registry);
+
+    // Back to the parent, to a far ancestor, and twice to its own key: each
+    // link is a folder with nothing in it.
+    EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Loop"}))),
+              (std::vector<std::string>{"Back", "inLoop"}));
+    EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Twin"}))),
+              (std::vector<std::string>{"A", "B", "inTwin"}));
+    for (auto path : {TestPath({"Loop", "Back"}), TestPath({"Far", "X", "Up", "Top"}),
+                      TestPath({"Twin", "A"}), TestPath({"Twin", "B"})}) {
+        int n = FindPath(tree, path);
+        ASSERT_GE(n, 0) << path.back();
+        EXPECT_EQ(tree[n].nImage, 0);
+        EXPECT_TRUE(ChildrenAt(tree, path).empty()) << path.back();
+    }
+    // A link to another key shows that key's keys and values.
+    Nodes target = ChildrenAt(tree, TestPath({"Links", "Sibling"}));
+    EXPECT_EQ(Texts(target), (std::vector<std::string>{"Child", "inSibling"}));
+    EXPECT_EQ(ChildrenAt(tree, TestPath({"Links", "ToSibling"})), target);
+    EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Links", "ToSibling", "Child"}))),
+              std::vector<std::string>{"inChild"});
+
+    // The program runs on: a key change refills, and Reset gives the same tree.
+    StartWatching();
+    MakeKey("Links\\Sibling\\Later");
+    ASSERT_TRUE(WaitSettled());
+    tree = SnapTree();
+    ExpectSameTree(tree, WalkRegistry());
+    EXPECT_GE(FindPath(tree, TestPath({"Links", "ToSibling", "Later"})), 0)
+        << "a change made under a link's target shows under the link";
     SendCommand(IDM_RESET);
     EXPECT_EQ(SnapTree(), tree);
 }

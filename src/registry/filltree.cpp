@@ -249,6 +249,7 @@ static void FinishFill(void) {
 
 void OpenRegistryTree(void) {
     ForgetKeys(); // of an earlier window's tree
+    bWineTreeView = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
     fill.nPhase = PHASE_IDLE;
     fill.bCommand = fill.bRefillDue = FALSE;
     if (hTree)

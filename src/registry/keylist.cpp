@@ -1,10 +1,13 @@
 // The tree's keys in the order they went in, each with the size of its
-// subtree, so that the next fill can empty the tree in small pieces, oldest
-// first. Wine's tree view keeps its items in the order they came and scans
-// that list to find or free one: freeing from its front keeps the scans
-// short, and no piece needs a message to be found. A tree view frees a
-// whole subtree in one call, so a piece holds few items: under Wine each
-// costs a scan of the whole list.
+// subtree, so that the next fill can empty the tree in small pieces with no
+// message to find one. A tree view frees a whole subtree in one call, so a
+// piece holds few items. The two tree views want opposite orders:
+// - Wine's keeps its items in the order they came and scans that list from
+//   the oldest to find or free one, so the oldest go first.
+// - Windows' keeps each parent's children as a chain from the first, linked
+//   one way, and walks it from the first to free one, so each piece is
+//   taken at the head of its chain: the reverse of the order they went in.
+// Which one runs is told by ntdll, which exports wine_get_version under Wine.
 #include "registry/registry.h"
 
 struct KeyNote {
@@ -21,7 +24,13 @@ static struct {
     DWORD nNext;                 // the next note to free
     DWORD nBig[MAX_TREE_DEPTH];  // notes too big to free whole, whose subtrees go first
     unsigned nBigLevels;
+    BOOL bEmptying, bFromHeads; // a tree is being emptied, in Windows' order
 } keys;
+
+BOOL bWineTreeView = FALSE;
+
+// In nSpan, in Windows' order: this note's item is freed by a call of its own.
+static const DWORD NOTE_FREED_ALONE = 0x80000000;
 
 // Items one call may free.
 static const DWORD PIECE_ITEMS = 64;
@@ -42,6 +51,7 @@ static void CloseLevels(unsigned nDepth) {
 void ForgetKeys(void) {
     keys.nNotes = keys.nNext = 0;
     keys.nOpenLevels = keys.nBigLevels = 0;
+    keys.bEmptying = FALSE;
 }
 
 // A key that cannot be noted goes with its parent, or with the last call.
@@ -69,9 +79,8 @@ void NoteValue(unsigned nKeyDepth) {
         keys.pNotes[keys.nOpen[nKeyDepth]].nItems++;
 }
 
-// Frees pieces until the deadline; TRUE once the tree is empty.
-BOOL EmptyTree(double dDeadline) {
-    CloseLevels(0);
+// Wine's order, oldest first: TRUE once every note is freed.
+static BOOL FreeOldestFirst(double dDeadline) {
     for (;;) {
         HTREEITEM hPiece;
         DWORD *pBig = keys.nBigLevels ? &keys.nBig[keys.nBigLevels - 1] : NULL;
@@ -88,12 +97,51 @@ BOOL EmptyTree(double dDeadline) {
             hPiece = pNote->hItem;
             keys.nNext += pNote->nSpan;
         } else {
-            break;
+            return TRUE;
         }
         SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hPiece);
         if (NowMs() > dDeadline)
             return FALSE;
     }
+}
+
+// Windows' order. Read backwards, the notes give each key's subtree before
+// the key, and its subkeys from the last inserted, which heads its chain.
+// Marked first: each small subtree whose parent is big goes in one call,
+// and a big key once its subkeys are gone, with its values.
+static void MarkPieces(void) {
+    for (DWORD i = 0; i < keys.nNotes;) {
+        KeyNote *pNote = &keys.pNotes[i];
+        pNote->nSpan |= NOTE_FREED_ALONE;
+        i += pNote->nItems > PIECE_ITEMS ? 1 : pNote->nSpan & ~NOTE_FREED_ALONE;
+    }
+    keys.nNext = keys.nNotes;
+}
+
+static BOOL FreeFromHeads(double dDeadline) {
+    while (keys.nNext > 0) {
+        KeyNote *pNote = &keys.pNotes[--keys.nNext];
+        if (!(pNote->nSpan & NOTE_FREED_ALONE))
+            continue;
+        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)pNote->hItem);
+        if (NowMs() > dDeadline)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// Frees pieces until the deadline; TRUE once the tree is empty. An emptying
+// that a new fill interrupts goes on where it stopped, in the same order.
+BOOL EmptyTree(double dDeadline) {
+    CloseLevels(0);
+    if (!keys.bEmptying) {
+        keys.bEmptying = TRUE;
+        keys.bFromHeads = !bWineTreeView;
+        if (keys.bFromHeads)
+            MarkPieces();
+    }
+    if (!(keys.bFromHeads ? FreeFromHeads(dDeadline) : FreeOldestFirst(dDeadline)))
+        return FALSE;
     SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // what no note holds
     ForgetKeys();
     return TRUE;

@@ -6,8 +6,8 @@
 
 #include "corvane.h"
 
-// Deeper than the registry lets keys nest (512 levels); a link that loops
-// is followed down to here and no further.
+// Deeper than the registry lets keys nest (512 levels): the last guard of
+// a walk that follows links.
 #define MAX_TREE_DEPTH 520
 
 // ---- walker.cpp: the walk, on a thread of its own ----
@@ -28,6 +28,11 @@ void StopWalker(void); // cancels and waits for the walker to end
 TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded);
 void ReleaseBatch(void);
 
+// ---- keypath.cpp: the real keys on the walk's path ----
+// Names hKey, whose subkeys are read at nLevel (0: the hive itself), as the
+// level's real key; TRUE when that key is already on the path above it.
+BOOL KeyLoops(HKEY hKey, unsigned nLevel);
+
 // ---- filltree.cpp ----
 double NowMs(void);
 
@@ -36,6 +41,9 @@ void NoteKey(HTREEITEM hItem, unsigned nDepth); // one went in
 void NoteValue(unsigned nKeyDepth);             // the last key at that depth has one more value
 BOOL EmptyTree(double dDeadline);               // TRUE once the tree is empty
 void ForgetKeys(void);                          // a new tree view
+// Wine's tree view wants the oldest freed first, Windows' each chain's head.
+// Told at start by ntdll; the tests and the benchmark may choose.
+extern BOOL bWineTreeView;
 
 // ---- notify.cpp: the change watcher ----
 extern volatile LONG nNoticesQueued; // a WM_REFILLTREE is on its way

@@ -78,8 +78,9 @@ static REGSAM samOpen = KEY_READ;
 // emitted or opened, and a pass ends after the count it started with; a key
 // deleted under us ends it at once. A key whose sizes or buffers fail keeps
 // what it has so far; a key that cannot be read at all stays a folder with
-// no children. Nothing deeper than the tree keeps is opened, so a link that
-// points back up ends there.
+// no children, and so does a key reached through a link that leads back to
+// its own path. Nothing deeper than the tree keeps is opened, whatever else
+// fails.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     DWORD dwSubKeys = 0, dwValues = 0, dwMaxNameLen = 0, dwMaxValueNameLen = 0, dwNameLen, dwIndex;
     LONG lReturn;
@@ -89,6 +90,9 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
 
     if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &dwSubKeys, &dwMaxNameLen, NULL, &dwValues,
                          &dwMaxValueNameLen, NULL, NULL, NULL) != ERROR_SUCCESS)
+        return TRUE;
+    // Only a key with subkeys can be one of its own ancestors.
+    if (dwSubKeys > 0 && KeyLoops(hKey, nDepth))
         return TRUE;
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
     dwMaxNameLen = dwMaxNameLen * 3 + 1;

@@ -1,0 +1,92 @@
+// The real keys on the walk's path, from the top of the hive down. An open
+// follows registry links, so the walk by name can reach a key it is already
+// inside of, and then every level repeats it. Each key is named as the
+// registry knows it, after links, and one that is already on its own path
+// is where a link loops.
+#include "registry/registry.h"
+
+// NtQueryKey's KeyNameInformation: the full name of the key a handle refers
+// to, after any links, such as \REGISTRY\MACHINE\SOFTWARE\X.
+typedef LONG(NTAPI *NtQueryKeyFn)(HANDLE, int, PVOID, ULONG, PULONG);
+static const int KEY_NAME_INFORMATION = 3;
+static const LONG STATUS_OVERFLOW = (LONG)0x80000005, STATUS_TOO_SMALL = (LONG)0xC0000023;
+static const WCHAR szHiveName[] = L"\\REGISTRY\\MACHINE";
+
+static struct {
+    NtQueryKeyFn pfnQuery;
+    BOOL bLookedUp;
+    WCHAR *pNames; // each level's name, one after another
+    DWORD cchMax;
+    DWORD nAt[MAX_TREE_DEPTH + 1], cch[MAX_TREE_DEPTH + 1]; // cch 0: not known
+    BYTE *pInfo; // the last answer: a length, then the name
+    ULONG cbInfo;
+} path;
+
+static BOOL Grow(void **pp, SIZE_T cb) {
+    void *pNew =
+        *pp ? HeapReAlloc(GetProcessHeap(), 0, *pp, cb) : HeapAlloc(GetProcessHeap(), 0, cb);
+    if (pNew)
+        *pp = pNew;
+    return pNew != NULL;
+}
+
+// The key's full name, or NULL when it cannot be had.
+static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
+    if (!path.bLookedUp) {
+        path.pfnQuery =
+            (NtQueryKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryKey");
+        path.bLookedUp = TRUE;
+    }
+    if (!path.pfnQuery)
+        return NULL;
+    for (int nTry = 0; nTry < 3; nTry++) {
+        ULONG cbNeeded = 0;
+        if (!path.pInfo && !Grow((void **)&path.pInfo, path.cbInfo = 1024))
+            return NULL;
+        LONG lStatus =
+            path.pfnQuery(hKey, KEY_NAME_INFORMATION, path.pInfo, path.cbInfo, &cbNeeded);
+        if (lStatus >= 0) {
+            ULONG cbName = *(ULONG *)path.pInfo;
+            if (cbName > path.cbInfo - sizeof(ULONG))
+                return NULL;
+            *pcch = cbName / sizeof(WCHAR);
+            return (const WCHAR *)(path.pInfo + sizeof(ULONG));
+        }
+        if ((lStatus != STATUS_OVERFLOW && lStatus != STATUS_TOO_SMALL) ||
+            cbNeeded <= path.cbInfo || !Grow((void **)&path.pInfo, cbNeeded))
+            return NULL;
+        path.cbInfo = cbNeeded;
+    }
+    return NULL;
+}
+
+BOOL KeyLoops(HKEY hKey, unsigned nLevel) {
+    if (nLevel > MAX_TREE_DEPTH)
+        return TRUE;
+    DWORD cch = 0;
+    const WCHAR *pName = nLevel == 0 ? szHiveName : QueryName(hKey, &cch);
+    if (nLevel == 0)
+        cch = ARRAYSIZE(szHiveName) - 1;
+    DWORD nAt = nLevel ? path.nAt[nLevel - 1] + path.cch[nLevel - 1] : 0;
+    path.nAt[nLevel] = nAt;
+    path.cch[nLevel] = 0;
+    if (!pName || cch == 0)
+        return FALSE; // not known: the depth bound is the guard
+    // Names are case-insensitive. Without links each level's name is longer
+    // than the one above, so the lengths rarely let a comparison through.
+    for (unsigned i = 0; i < nLevel; i++)
+        if (path.cch[i] == cch && CompareStringOrdinal(path.pNames + path.nAt[i], (int)cch, pName,
+                                                       (int)cch, TRUE) == CSTR_EQUAL)
+            return TRUE;
+    if (nAt + cch > path.cchMax) {
+        DWORD cchNew = path.cchMax ? path.cchMax : 4096;
+        while (cchNew < nAt + cch)
+            cchNew *= 2;
+        if (!Grow((void **)&path.pNames, cchNew * sizeof(WCHAR)))
+            return FALSE;
+        path.cchMax = cchNew;
+    }
+    CopyMemory(path.pNames + nAt, pName, cch * sizeof(WCHAR));
+    path.cch[nLevel] = cch;
+    return FALSE;
+}
