@@ -28,7 +28,8 @@ double Now() {
 }
 
 // The floor: every key and value name, no tree, each key first asked for
-// its longest names as a walk that sizes its buffers must.
+// its longest names as a walk that sizes its buffers must. A link is read
+// as itself, not followed: the floor is the hive without what links add.
 long WalkKey(HKEY hKey) {
     static char szName[16384 * 3 + 1];
     long nItems = 0;
@@ -41,7 +42,7 @@ long WalkKey(HKEY hKey) {
             break;
         nItems++;
         HKEY hSub;
-        if (RegOpenKeyExA(hKey, szName, 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(hKey, szName, REG_OPTION_OPEN_LINK, KEY_READ, &hSub) == ERROR_SUCCESS) {
             nItems += WalkKey(hSub);
             RegCloseKey(hSub);
         }
@@ -81,6 +82,71 @@ double WalkedPerInsert() {
     return d;
 }
 
+// Frees, charged the same way: Windows' tree view walks the freed item's
+// parent's chain from the first child to find the item before it, and then
+// frees the item's subtree first child first, at no further cost. So each
+// call costs the items before it in its chain. The chains are followed from
+// the inserts, in the counted phases only (the map costs memory).
+struct Link {
+    HTREEITEM hParent, hPrev, hNext, hFirst, hLast;
+};
+std::unordered_map<HTREEITEM, Link> chains; // NULL: the top
+bool bCharting;
+unsigned long long qwFreeWalked, qwFreed;
+
+void ChartInsert(const TVINSERTSTRUCTA *pIns, HTREEITEM hItem) {
+    if (!hItem)
+        return;
+    HTREEITEM hParent = pIns->hParent == TVI_ROOT ? NULL : pIns->hParent;
+    Link &parent = chains[hParent];
+    Link link = {hParent, NULL, NULL, NULL, NULL};
+    HTREEITEM hAfter = pIns->hInsertAfter;
+    if (hAfter == TVI_FIRST || (hAfter != TVI_LAST && hAfter != TVI_SORT && !chains.count(hAfter)))
+        link.hNext = parent.hFirst;
+    else
+        link.hPrev = hAfter == TVI_LAST || hAfter == TVI_SORT ? parent.hLast : hAfter;
+    if (link.hPrev)
+        link.hNext = chains[link.hPrev].hNext;
+    (link.hPrev ? chains[link.hPrev].hNext : parent.hFirst) = hItem;
+    (link.hNext ? chains[link.hNext].hPrev : parent.hLast) = hItem;
+    chains[hItem] = link;
+}
+
+void ForgetSubtree(HTREEITEM hItem) {
+    for (HTREEITEM hChild = chains[hItem].hFirst; hChild;) {
+        HTREEITEM hNext = chains[hChild].hNext;
+        ForgetSubtree(hChild);
+        hChild = hNext;
+    }
+    chains.erase(hItem);
+    qwFreed++;
+}
+
+void ChartFree(HTREEITEM hItem) {
+    if (hItem == TVI_ROOT) {
+        for (auto &entry : chains)
+            qwFreed += entry.first != NULL;
+        chains.clear();
+        return;
+    }
+    auto it = chains.find(hItem);
+    if (it == chains.end())
+        return; // went in before the charting began
+    Link link = it->second;
+    for (HTREEITEM h = link.hPrev; h; h = chains[h].hPrev)
+        qwFreeWalked++;
+    Link &parent = chains[link.hParent];
+    (link.hPrev ? chains[link.hPrev].hNext : parent.hFirst) = link.hNext;
+    (link.hNext ? chains[link.hNext].hPrev : parent.hLast) = link.hPrev;
+    ForgetSubtree(hItem);
+}
+
+double WalkedPerFree() {
+    double d = qwFreed ? (double)qwFreeWalked / qwFreed : 0;
+    qwFreeWalked = qwFreed = 0;
+    return d;
+}
+
 // A fill ends with its redraw turned back on.
 typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
 SendMessageFn pfnRealSend;
@@ -92,8 +158,12 @@ LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         CountInsert((const TVINSERTSTRUCTA *)lParam);
     if (hWnd == hTree && uMsg == TVM_DELETEITEM)
         bEmptied = true;
+    if (bCharting && hWnd == hTree && uMsg == TVM_DELETEITEM)
+        ChartFree((HTREEITEM)lParam);
     double t = Now();
     LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
+    if (bCharting && hWnd == hTree && uMsg == TVM_INSERTITEMA)
+        ChartInsert((const TVINSERTSTRUCTA *)lParam, (HTREEITEM)lResult);
     if (hWnd == hTree && Now() - t > dLongestCall)
         dLongestCall = Now() - t;
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
@@ -337,9 +407,11 @@ int main(int argc, char **argv) {
     long nRefillSent = app.nSent;
     long nAfter = (long)SendMessageA(hTree, TVM_GETCOUNT, 0, 0);
 
-    // Reset on the full tree: the old tree has to go first.
+    // Reset on the full tree: the old tree has to go first. The tree it
+    // makes is charted for what follows.
     double dReset = 0;
     if (nExit == 0) {
+        bCharting = true;
         StartPinging(&app, &idle, hIdle);
         t = Now();
         SendCommand(IDM_RESET);
@@ -349,6 +421,30 @@ int main(int argc, char **argv) {
             nExit = 4;
         }
     }
+    double dResetWait = app.dLongest, dResetIdle = idle.dLongest;
+    double dResetOwn = LongestOwnWait(app, idle);
+
+    // What Windows would pay to free the tree, charted from the Reset above:
+    // a Reset emptying in the order this tree view asks for, then one in the
+    // order Windows' asks for.
+    double dWalkedPerFree[2] = {-1, -1}, dOrderReset[2] = {0, 0};
+    double dOrderWait[2] = {0, 0};
+    bool bWine = bWineTreeView != FALSE;
+    for (int nOrder = 0; nOrder < 2 && nExit == 0; nOrder++) {
+        if (nOrder == 1)
+            bWineTreeView = FALSE;
+        WalkedPerFree();
+        StartPinging(&app, &idle, hIdle);
+        t = Now();
+        SendCommand(IDM_RESET);
+        dOrderReset[nOrder] = Now() - t;
+        StopPinging();
+        dOrderWait[nOrder] = LongestOwnWait(app, idle);
+        dWalkedPerFree[nOrder] = WalkedPerFree();
+    }
+    bWineTreeView = bWine;
+    bCharting = false;
+    chains.clear();
     PostMessageA(hIdle, WM_QUIT, 0, 0);
 
     // Quitting as a refill starts, the tree still full, while a key is
@@ -390,13 +486,17 @@ int main(int argc, char **argv) {
            "watcher refill %.2f s, longest wait %.0f ms (%ld sent), idle %.0f ms, own %.0f ms, "
            "children walked per insert %.2f; "
            "reset on the full tree %.2f s, longest wait %.0f ms, idle %.0f ms, own %.0f ms; "
+           "children walked per freed item: emptied as %s's tree view asks %.2f (reset %.2f s, "
+           "own wait %.0f ms), as Windows' asks %.2f (reset %.2f s, own wait %.0f ms); "
            "longest tree call %.0f ms, %.0f bytes per item; quit during a refill with keys "
            "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
            lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
            dCommandWait * 1000, dCommandIdle * 1000, dCommandOwn * 1000, dCommandWalked, dRefill,
            dRefillWait * 1000, nRefillSent, dRefillIdle * 1000, dRefillOwn * 1000, dRefillWalked,
-           dReset, app.dLongest * 1000, idle.dLongest * 1000, LongestOwnWait(app, idle) * 1000,
-           dLongestCall * 1000, dBytesPerItem, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
+           dReset, dResetWait * 1000, dResetIdle * 1000, dResetOwn * 1000,
+           bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0], dOrderWait[0] * 1000,
+           dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, dLongestCall * 1000,
+           dBytesPerItem, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
 }

@@ -2,7 +2,8 @@
 # Registry tree benchmark, end to end: builds the 64-bit benchmark, makes a
 # disposable Wine prefix in the build tree, and for each hive size N writes
 # N synthetic keys (3 values each) under HKLM\Software\CorvaneBench, and
-# with N:W also one key there with W empty subkeys, then prints the tree
+# with N:W also one key there with W empty subkeys, and with N:W:SHAPES
+# registry links of those shapes (up, twin, sibling, chain), then prints the tree
 # size, the bare walk, the command fill (and how long its walker read) and
 # the watcher refill, for each the longest wait of a message sent to the
 # window meanwhile (and to an idle window, for Wine's own stalls) and the
@@ -10,7 +11,7 @@
 # tree item, a quit during a refill while keys change, and the ratios.
 # Exits non-zero when a run fails; the benchmark bounds its own waits, and a
 # stuck Wine is cut off after 30 min.
-# Usage: scripts/bench-registry.sh [N[:W] ...]   (default: 20000:20000)
+# Usage: scripts/bench-registry.sh [N[:W[:SHAPE,...]] ...]   (default: 20000:20000)
 # CORVANE_BENCH_BUILDS="dir ..." runs, for each N, the corvane_bench.exe of
 # each of those build folders in turn (say, an older commit's and this
 # one's), each on a fresh copy of the same hive: before and after in one run.
@@ -42,8 +43,29 @@ for n in $sizes; do
         python3 - "$WINEPREFIX/system.reg" "$n" <<'PY'
 import sys
 path, size = sys.argv[1], sys.argv[2].split(":")
-n, w = int(size[0]), int(size[1]) if len(size) > 1 else 0
+n, w = int(size[0]), int(size[1]) if len(size) > 1 and size[1] else 0
+shapes = size[2].split(",") if len(size) > 2 else []
+root = "Software\\\\CorvaneBench"
+def link(f, key, target):
+    data = ("\\Registry\\Machine\\" + target).encode("utf-16-le")
+    f.write("\n[%s\\\\%s] 1796649129\n#link\n\"SymbolicLinkValue\"=hex(6):%s\n"
+            % (root, key, ",".join("%02x" % b for b in data)))
 with open(path, "a") as f:
+    # Links: one back to a far ancestor, two back to their own key, one to
+    # a sibling, and two to the next key at each of 24 levels.
+    if "up" in shapes:
+        link(f, "X\\\\Up\\\\Top", "Software")
+    if "twin" in shapes:
+        link(f, "Twin\\\\A", "Software\\CorvaneBench\\Twin")
+        link(f, "Twin\\\\B", "Software\\CorvaneBench\\Twin")
+    if "sibling" in shapes:
+        link(f, "ToG0000", "Software\\CorvaneBench\\G0000")
+    if "chain" in shapes:
+        for k in range(24):
+            for name in "AB":
+                link(f, "Chain\\\\N%02d\\\\%s" % (k, name),
+                     "Software\\CorvaneBench\\Chain\\N%02d" % (k + 1))
+        f.write("\n[%s\\\\Chain\\\\N24] 1796649129\n\"Leaf\"=\"\"\n" % root)
     for k in range(n):
         f.write('\n[Software\\\\CorvaneBench\\\\G%04d\\\\K%06d] 1796649129\n'
                 '"Name"="key %d"\n"Size"=dword:%08x\n"Path"="C:\\\\bench\\\\%d"\n'

@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -94,26 +95,49 @@ std::wstring RealName(HKEY hKey) {
 }
 
 // An independent walk of the registry, in wide names: what the tree should
-// show. A key reached through a link that leads back to its own path is a
+// show. A key with subkeys that was reached through a link that leads back
+// to its own path, or that links led to more often than its share, is a
 // folder with nothing in it.
-void WalkKey(HKEY hKey, int nDepth, std::vector<std::wstring> *pPath, Nodes *pOut) {
+struct WalkState {
+    std::vector<std::wstring> path;     // real names, from the top down
+    std::map<std::wstring, int> linked; // readings of keys that links led to
+};
+void WalkKey(HKEY hKey, int nDepth, const wchar_t *lpszOpenedAs, WalkState *pState, Nodes *pOut) {
+    DWORD dwSubKeys = 0;
+    RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &dwSubKeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
     std::wstring real = nDepth == 0 ? L"\\REGISTRY\\MACHINE" : RealName(hKey);
-    for (const std::wstring &above : *pPath)
-        if (CompareStringOrdinal(above.c_str(), -1, real.c_str(), -1, TRUE) == CSTR_EQUAL)
+    if (dwSubKeys > 0 && nDepth > 0) {
+        for (const std::wstring &above : pState->path)
+            if (CompareStringOrdinal(above.c_str(), -1, real.c_str(), -1, TRUE) == CSTR_EQUAL)
+                return;
+        std::wstring byName = pState->path.back() + L"\\" + lpszOpenedAs;
+        if (CompareStringOrdinal(byName.c_str(), -1, real.c_str(), -1, TRUE) != CSTR_EQUAL &&
+            ++pState->linked[real] > MAX_LINKED_VISITS)
             return;
-    pPath->push_back(real);
+    }
+    pState->path.push_back(real);
+    // Read last to first, as the tree's walk does: which readings links
+    // still get depends on that order.
     std::vector<wchar_t> name(16384 + 1);
+    std::vector<std::wstring> subkeys;
     for (DWORD i = 0;; i++) {
         DWORD dwLen = (DWORD)name.size();
         if (RegEnumKeyExW(hKey, i, name.data(), &dwLen, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
-        pOut->push_back({nDepth, Utf8(name.data()), 0, 1, false});
+        subkeys.push_back(name.data());
+    }
+    std::vector<Nodes> subtrees(subkeys.size());
+    for (size_t i = subkeys.size(); i-- > 0;) {
         HKEY hSub;
         if (nDepth + 1 < MAX_TREE_DEPTH &&
-            RegOpenKeyExW(hKey, name.data(), 0, KEY_READ | VIEW, &hSub) == ERROR_SUCCESS) {
-            WalkKey(hSub, nDepth + 1, pPath, pOut);
+            RegOpenKeyExW(hKey, subkeys[i].c_str(), 0, KEY_READ | VIEW, &hSub) == ERROR_SUCCESS) {
+            WalkKey(hSub, nDepth + 1, subkeys[i].c_str(), pState, &subtrees[i]);
             RegCloseKey(hSub);
         }
+    }
+    for (size_t i = 0; i < subkeys.size(); i++) {
+        pOut->push_back({nDepth, Utf8(subkeys[i].c_str()), 0, 1, false});
+        pOut->insert(pOut->end(), subtrees[i].begin(), subtrees[i].end());
     }
     for (DWORD i = 0;; i++) {
         DWORD dwLen = (DWORD)name.size();
@@ -121,13 +145,13 @@ void WalkKey(HKEY hKey, int nDepth, std::vector<std::wstring> *pPath, Nodes *pOu
             break;
         pOut->push_back({nDepth, Utf8(name.data()), 2, 2, false});
     }
-    pPath->pop_back();
+    pState->path.pop_back();
 }
 
 Nodes WalkRegistry() {
     Nodes nodes;
-    std::vector<std::wstring> path;
-    WalkKey(HKEY_LOCAL_MACHINE, 0, &path, &nodes);
+    WalkState state;
+    WalkKey(HKEY_LOCAL_MACHINE, 0, NULL, &state, &nodes);
     return nodes;
 }
 
@@ -219,7 +243,33 @@ const char *const LINKS[][2] = {
     {"Loop\\Back", "Loop"},  // back to its parent
     {"Far\\X\\Up\\Top", ""}, // back to the test root, four levels up
     {"Twin\\A", "Twin"},     // two links back to their own key
-    {"Twin\\B", "Twin"},     {"Links\\ToSibling", "Links\\Sibling"}, // to another key: followed
+    {"Twin\\B", "Twin"},
+    {"Links\\ToSibling", "Links\\Sibling"}, // to another key: followed
+    // Two links to the next key at every level: 2^12 paths to the last.
+    {"Chain\\N00\\A", "Chain\\N01"},
+    {"Chain\\N00\\B", "Chain\\N01"},
+    {"Chain\\N01\\A", "Chain\\N02"},
+    {"Chain\\N01\\B", "Chain\\N02"},
+    {"Chain\\N02\\A", "Chain\\N03"},
+    {"Chain\\N02\\B", "Chain\\N03"},
+    {"Chain\\N03\\A", "Chain\\N04"},
+    {"Chain\\N03\\B", "Chain\\N04"},
+    {"Chain\\N04\\A", "Chain\\N05"},
+    {"Chain\\N04\\B", "Chain\\N05"},
+    {"Chain\\N05\\A", "Chain\\N06"},
+    {"Chain\\N05\\B", "Chain\\N06"},
+    {"Chain\\N06\\A", "Chain\\N07"},
+    {"Chain\\N06\\B", "Chain\\N07"},
+    {"Chain\\N07\\A", "Chain\\N08"},
+    {"Chain\\N07\\B", "Chain\\N08"},
+    {"Chain\\N08\\A", "Chain\\N09"},
+    {"Chain\\N08\\B", "Chain\\N09"},
+    {"Chain\\N09\\A", "Chain\\N10"},
+    {"Chain\\N09\\B", "Chain\\N10"},
+    {"Chain\\N10\\A", "Chain\\N11"},
+    {"Chain\\N10\\B", "Chain\\N11"},
+    {"Chain\\N11\\A", "Chain\\N12"},
+    {"Chain\\N11\\B", "Chain\\N12"},
 };
 
 std::wstring TestKeyW(const char *lpszSub) {
@@ -839,6 +889,7 @@ TEST_F(RegistryTree, LinksThatLeadBackEndAtOnceAndALinkToAnotherKeyShowsItsTarge
     SetValue("Twin", "inTwin");
     SetValue("Links\\Sibling\\Child", "inChild");
     SetValue("Links\\Sibling", "inSibling");
+    SetValue("Chain\\N12", "Leaf");
     for (const auto &link : LINKS)
         ASSERT_TRUE(MakeLink(link[0], link[1])) << link[0];
     Nodes registry = FillQuietly(IDM_REGEDIT);
@@ -864,6 +915,13 @@ TEST_F(RegistryTree, LinksThatLeadBackEndAtOnceAndALinkToAnotherKeyShowsItsTarge
     EXPECT_EQ(ChildrenAt(tree, TestPath({"Links", "ToSibling"})), target);
     EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Links", "ToSibling", "Child"}))),
               std::vector<std::string>{"inChild"});
+    // Links that multiply paths: each key they lead to is read a bounded
+    // number of times. N11 is read directly once and through links 16
+    // times, and each reading shows N12's value twice, through A and B.
+    int nLeaves = 0;
+    for (const Node &n : tree)
+        nLeaves += n.text == "Leaf";
+    EXPECT_EQ(nLeaves, 1 + 2 * (1 + MAX_LINKED_VISITS));
 
     // The program runs on: a key change refills, and Reset gives the same tree.
     StartWatching();

@@ -3,6 +3,11 @@
 // inside of, and then every level repeats it. Each key is named as the
 // registry knows it, after links, and one that is already on its own path
 // is where a link loops.
+// Links can also multiply paths without a loop: two links to the next key
+// at every level make 2^depth paths. So a key reached through a link has
+// its subkeys read a bounded number of times in one walk; then it shows as
+// a folder with nothing in it, as a looping link does. The work stays
+// within that many times the hive's, whatever its links.
 #include "registry/registry.h"
 
 // NtQueryKey's KeyNameInformation: the full name of the key a handle refers
@@ -21,6 +26,17 @@ static struct {
     BYTE *pInfo; // the last answer: a length, then the name
     ULONG cbInfo;
 } path;
+
+// Keys reached through links in this walk: a hash of each real name, and
+// how often its subkeys were read.
+struct LinkedKey {
+    ULONGLONG qwHash; // 0: a free slot
+    DWORD nVisits;
+};
+static struct {
+    LinkedKey *pSlots;
+    DWORD nSlots, nUsed; // nSlots a power of two, at most half of them used
+} linked;
 
 static BOOL Grow(void **pp, SIZE_T cb) {
     void *pNew =
@@ -60,7 +76,60 @@ static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
     return NULL;
 }
 
-BOOL KeyLoops(HKEY hKey, unsigned nLevel) {
+void StartKeyPath(void) {
+    linked.nUsed = 0;
+    if (linked.pSlots)
+        ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
+}
+
+// Whether the key of this real name was opened as the subkey lpszName of
+// the level above: then no link led to it.
+static BOOL ReachedByName(unsigned nLevel, const WCHAR *pName, DWORD cch, const char *lpszName) {
+    WCHAR szName[256]; // a key name is at most 255 characters
+    int cchName = lpszName ? MultiByteToWideChar(CP_ACP, 0, lpszName, -1, szName, 256) - 1 : -1;
+    DWORD cchAbove = path.cch[nLevel - 1];
+    if (cchName <= 0 || cchAbove == 0 || cch != cchAbove + 1 + (DWORD)cchName ||
+        pName[cchAbove] != L'\\')
+        return FALSE;
+    return CompareStringOrdinal(pName, (int)cchAbove, path.pNames + path.nAt[nLevel - 1],
+                                (int)cchAbove, TRUE) == CSTR_EQUAL &&
+           CompareStringOrdinal(pName + cchAbove + 1, cchName, szName, cchName, TRUE) == CSTR_EQUAL;
+}
+
+// One more reading of a linked key's subkeys; FALSE once it has had its share.
+static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
+    ULONGLONG qwHash = 14695981039346656037ull; // FNV-1a
+    for (DWORD i = 0; i < cch; i++)
+        qwHash = (qwHash ^ pName[i]) * 1099511628211ull;
+    qwHash |= 1;
+    if (2 * (linked.nUsed + 1) > linked.nSlots) {
+        DWORD nNew = linked.nSlots ? linked.nSlots * 2 : 256;
+        LinkedKey *pNew =
+            (LinkedKey *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nNew * sizeof(LinkedKey));
+        if (!pNew)
+            return FALSE; // cannot count it: not read, so the bound holds
+        for (DWORD i = 0; i < linked.nSlots; i++) {
+            DWORD j = (DWORD)linked.pSlots[i].qwHash & (nNew - 1);
+            while (linked.pSlots[i].qwHash && pNew[j].qwHash)
+                j = (j + 1) & (nNew - 1);
+            pNew[j] = linked.pSlots[i];
+        }
+        if (linked.pSlots)
+            HeapFree(GetProcessHeap(), 0, linked.pSlots);
+        linked.pSlots = pNew;
+        linked.nSlots = nNew;
+    }
+    DWORD j = (DWORD)qwHash & (linked.nSlots - 1);
+    while (linked.pSlots[j].qwHash && linked.pSlots[j].qwHash != qwHash)
+        j = (j + 1) & (linked.nSlots - 1);
+    if (!linked.pSlots[j].qwHash) {
+        linked.pSlots[j].qwHash = qwHash;
+        linked.nUsed++;
+    }
+    return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
+}
+
+BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName) {
     if (nLevel > MAX_TREE_DEPTH)
         return TRUE;
     DWORD cch = 0;
@@ -78,6 +147,8 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel) {
         if (path.cch[i] == cch && CompareStringOrdinal(path.pNames + path.nAt[i], (int)cch, pName,
                                                        (int)cch, TRUE) == CSTR_EQUAL)
             return TRUE;
+    if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName) && !VisitLinked(pName, cch))
+        return TRUE;
     if (nAt + cch > path.cchMax) {
         DWORD cchNew = path.cchMax ? path.cchMax : 4096;
         while (cchNew < nAt + cch)

@@ -28,10 +28,17 @@ void StopWalker(void); // cancels and waits for the walker to end
 TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded);
 void ReleaseBatch(void);
 
+// A key reached through links has its subkeys read at most this often in
+// one walk.
+#define MAX_LINKED_VISITS 16
+
 // ---- keypath.cpp: the real keys on the walk's path ----
-// Names hKey, whose subkeys are read at nLevel (0: the hive itself), as the
-// level's real key; TRUE when that key is already on the path above it.
-BOOL KeyLoops(HKEY hKey, unsigned nLevel);
+void StartKeyPath(void); // a new walk
+// Names hKey, opened as lpszName (NULL for the hive itself, at level 0),
+// whose subkeys are read at nLevel, as the level's real key. TRUE when they
+// are not to be read: that key is already on the path above it, or it was
+// reached through links and has had its share of readings.
+BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName);
 
 // ---- filltree.cpp ----
 double NowMs(void);

@@ -71,6 +71,8 @@ static bool GrowBuffer(char **ppszBuf, DWORD *pdwSize) {
 // runs on 64-bit Windows: the 32-bit view shows Wow6432Node as Software and
 // hides the 64-bit software keys.
 static REGSAM samOpen = KEY_READ;
+// The name the key being entered was opened by, for KeyLoops.
+static const char *lpszOpenedAs;
 
 // Depth-first, pre-order: subkeys (each with its subtree), then value names,
 // all at nDepth, each pass last name first (the tree puts each name first
@@ -79,8 +81,8 @@ static REGSAM samOpen = KEY_READ;
 // deleted under us ends it at once. A key whose sizes or buffers fail keeps
 // what it has so far; a key that cannot be read at all stays a folder with
 // no children, and so does a key reached through a link that leads back to
-// its own path. Nothing deeper than the tree keeps is opened, whatever else
-// fails.
+// its own path, or through links more often than its share. Nothing deeper
+// than the tree keeps is opened, whatever else fails.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     DWORD dwSubKeys = 0, dwValues = 0, dwMaxNameLen = 0, dwMaxValueNameLen = 0, dwNameLen, dwIndex;
     LONG lReturn;
@@ -91,8 +93,8 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &dwSubKeys, &dwMaxNameLen, NULL, &dwValues,
                          &dwMaxValueNameLen, NULL, NULL, NULL) != ERROR_SUCCESS)
         return TRUE;
-    // Only a key with subkeys can be one of its own ancestors.
-    if (dwSubKeys > 0 && KeyLoops(hKey, nDepth))
+    // Only a key with subkeys can be one of its own ancestors, or multiply.
+    if (dwSubKeys > 0 && KeyLoops(hKey, nDepth, lpszOpenedAs))
         return TRUE;
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
     dwMaxNameLen = dwMaxNameLen * 3 + 1;
@@ -117,6 +119,7 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
         bGoOn = Emit(nDepth, RECORD_KEY, lpszName);
         if (bGoOn && nDepth + 1 < MAX_TREE_DEPTH &&
             RegOpenKeyExA(hKey, lpszName, 0, samOpen, &hNewKey) == ERROR_SUCCESS) {
+            lpszOpenedAs = lpszName;
             bGoOn = EnumerateRegistry(hNewKey, nDepth + 1);
             RegCloseKey(hNewKey);
         }
@@ -148,6 +151,8 @@ static DWORD WINAPI WalkThread(LPVOID) {
     BOOL bWow64 = FALSE;
     samOpen = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
                                                                      : KEY_READ;
+    StartKeyPath();
+    lpszOpenedAs = NULL;
     if (EnumerateRegistry(HKEY_LOCAL_MACHINE, 0) && (pOpen || OpenBatch()))
         PublishBatch(TRUE);
     return 0;
