@@ -55,8 +55,12 @@ extern HWND hListt;   // text list
 extern HWND hTree;    // registry tree
 extern HWND hWndMain; // the main window: owner of every box, target of the watcher
 extern HANDLE hNotify;
+extern UINT uDpi; // the DPI the views are laid out at
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 void CreateViews(HWND hWnd);
+int Scale(int n, UINT uDpiTo); // a 96-DPI size or position at another DPI
+UINT WindowDpi(HWND hWnd);     // the window's DPI; NULL for the system's
+void FollowDpi(HWND hWnd, UINT uNewDpi, const RECT *prcSuggested); // WM_DPICHANGED
 
 // ---- shell/wndproc.cpp: window procedure, dispatch, closing protocol ----
 extern UINT_PTR uTimer;

@@ -61,8 +61,44 @@ TEST(Release, ManifestRunsAsInvokerAndKnowsCurrentWindows) {
         EXPECT_NE(manifest.find(lpszId), std::string::npos) << lpszId;
     // Names in any language pass through the 8-bit calls: the process runs in UTF-8.
     EXPECT_EQ(GetACP(), 65001u);
-    // The classic control look the views were laid out with.
-    EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+}
+
+TEST(Release, ManifestAsksForPerMonitorDpiAndTodaysControls) {
+    std::string manifest = Manifest();
+    ASSERT_FALSE(manifest.empty());
+    // Laid out at each monitor's DPI, never stretched; the system's DPI where
+    // Windows knows no per-monitor v2.
+    EXPECT_NE(manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                            "WindowsSettings\">PerMonitorV2, System</dpiAwareness>"),
+              std::string::npos);
+    EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/"
+                            "WindowsSettings\">true</dpiAware>"),
+              std::string::npos);
+    size_t nControls =
+        manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"");
+    ASSERT_NE(nControls, std::string::npos);
+    EXPECT_LT(manifest.rfind("<dependentAssembly>", nControls), nControls);
+    EXPECT_NE(manifest.find("publicKeyToken=\"6595b64144ccf1df\"", nControls), std::string::npos);
+
+    // And Windows (here Wine) did as asked: this process is per-monitor
+    // aware, and its comctl32 is the side-by-side version 6.
+    typedef DPI_AWARENESS_CONTEXT(WINAPI * ThreadContextFn)(void);
+    typedef DPI_AWARENESS(WINAPI * AwarenessFn)(DPI_AWARENESS_CONTEXT);
+    HMODULE hUser = GetModuleHandleA("user32.dll");
+    ThreadContextFn pThreadContext =
+        (ThreadContextFn)(void *)GetProcAddress(hUser, "GetThreadDpiAwarenessContext");
+    AwarenessFn pAwareness =
+        (AwarenessFn)(void *)GetProcAddress(hUser, "GetAwarenessFromDpiAwarenessContext");
+    ASSERT_TRUE(pThreadContext && pAwareness);
+    // Wine 8 knows no version 2 and makes it per-monitor awareness.
+    EXPECT_EQ(pAwareness(pThreadContext()), DPI_AWARENESS_PER_MONITOR_AWARE);
+    InitCommonControls();
+    char szComctl[MAX_PATH] = "";
+    GetModuleFileNameA(GetModuleHandleA("comctl32.dll"), szComctl, sizeof(szComctl));
+    std::string comctl = szComctl;
+    for (char &c : comctl)
+        c = (char)tolower((unsigned char)c);
+    EXPECT_NE(comctl.find("common-controls_6595b64144ccf1df_6."), std::string::npos) << szComctl;
 }
 
 TEST(Release, ProgramAndLibraryCarryTheVersionAsABeta) {

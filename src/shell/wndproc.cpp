@@ -108,6 +108,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
             DispatchCommand(hWnd, LOWORD(wParam));
         return 0;
     case WM_TIMER: OnTimer(hWnd, wParam); return 0;
+    case WM_DPICHANGED: FollowDpi(hWnd, LOWORD(wParam), (const RECT *)lParam); return 0;
     case WM_REFILLTREE: RefillTreeView(); return 0;
     case WM_FILLSLICE: ContinueFill(FALSE); return 0;
     default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);

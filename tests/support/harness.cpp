@@ -11,6 +11,11 @@ int nAppShow = SW_SHOWNORMAL;
 volatile LONG nAppExit = -1;
 HANDLE hAppReturned = NULL; // set when WinMain returns, before the clean-up
 HHOOK hCbtHook = NULL;
+HHOOK hMsgHook = NULL;
+// Posted to the window and caught on its thread as its loop takes it: the
+// pump's marker (wParam counts them) and a focus request (wParam the window).
+UINT uPumpMarker = 0, uFocusRequest = 0;
+volatile LONG nMarkersPosted = 0, nMarkersTaken = 0;
 
 std::mutex boxLock;
 std::vector<BoxSeen> boxes;
@@ -54,8 +59,23 @@ LRESULT CALLBACK CbtProc(int nCode, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(hCbtHook, nCode, wParam, lParam);
 }
 
+LRESULT CALLBACK GetMsgProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    MSG *pMsg = (MSG *)lParam;
+    if (nCode == HC_ACTION && wParam == PM_REMOVE) {
+        if (pMsg->message == uPumpMarker) {
+            InterlockedExchange(&nMarkersTaken, (LONG)pMsg->wParam);
+            pMsg->message = WM_NULL; // the program never sees it
+        } else if (pMsg->message == uFocusRequest) {
+            SetFocus((HWND)pMsg->wParam);
+            pMsg->message = WM_NULL;
+        }
+    }
+    return CallNextHookEx(hMsgHook, nCode, wParam, lParam);
+}
+
 DWORD WINAPI AppThread(LPVOID) {
     hCbtHook = SetWindowsHookExA(WH_CBT, CbtProc, NULL, GetCurrentThreadId());
+    hMsgHook = SetWindowsHookExA(WH_GETMESSAGE, GetMsgProc, NULL, GetCurrentThreadId());
     int nExit = WinMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", nAppShow);
     InterlockedExchange(&nAppExit, nExit);
     SetEvent(hAppReturned);
@@ -70,6 +90,8 @@ DWORD WINAPI AppThread(LPVOID) {
     UnregisterClassA(lpszAppName, GetModuleHandleA(NULL));
     UnhookWindowsHookEx(hCbtHook);
     hCbtHook = NULL;
+    UnhookWindowsHookEx(hMsgHook);
+    hMsgHook = NULL;
     return 0;
 }
 
@@ -84,6 +106,10 @@ HWND StartApp(int nCmdShow) {
     if (!hAppReturned)
         hAppReturned = CreateEventA(NULL, TRUE, FALSE, NULL);
     ResetEvent(hAppReturned);
+    if (!uPumpMarker) {
+        uPumpMarker = RegisterWindowMessageA("Corvane tests: pump marker");
+        uFocusRequest = RegisterWindowMessageA("Corvane tests: focus request");
+    }
     hAppThread = CreateThread(NULL, 0, AppThread, NULL, 0, &dwAppThreadId);
     // Up once both buttons are in place, or never if WinMain gave up.
     WaitFor([] {
@@ -187,11 +213,45 @@ void PressButton(HWND hBox, int nButtonId) {
 void Pump(DWORD ms) {
     if (ms)
         Sleep(ms);
-    DWORD_PTR dwResult;
-    // A sent message is handled only after everything posted before it.
-    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, HANG_GUARD, &dwResult);
-    PostMessageA(hAppWnd, WM_NULL, 0, 0);
-    SendMessageTimeoutA(hAppWnd, WM_NULL, 0, 0, SMTO_NORMAL, HANG_GUARD, &dwResult);
+    // A sent message is handled at the next GetMessage, ahead of anything
+    // posted, so only a posted marker comes after what was posted before it.
+    // The loop takes posted messages in order; once it takes the marker, all
+    // of them have been dispatched. A second marker covers what they posted
+    // in turn (the WM_CHAR of a key press, a close request).
+    for (int nRound = 0; nRound < 2; nRound++) {
+        LONG nMarker = InterlockedIncrement(&nMarkersPosted);
+        if (!hAppWnd || !PostMessageA(hAppWnd, uPumpMarker, (WPARAM)nMarker, 0))
+            return;
+        WaitFor([nMarker] {
+            return nMarkersTaken >= nMarker ||
+                   WaitForSingleObject(hAppReturned, 0) == WAIT_OBJECT_0;
+        });
+    }
+}
+
+HWND AppFocus() {
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(dwAppThreadId, &info);
+    return info.hwndFocus;
+}
+
+HWND SetAppFocus(HWND hWnd) {
+    PostMessageA(hAppWnd, uFocusRequest, (WPARAM)hWnd, 0);
+    Pump();
+    return AppFocus();
+}
+
+void PressKey(WPARAM wKey, bool bAlt) {
+    HWND hTarget = AppFocus() ? AppFocus() : hAppWnd;
+    // Repeat count 1, the scan code, the Alt bit; a release has the
+    // previous-state and transition bits too.
+    DWORD dwDown = 1 | (MapVirtualKeyA((UINT)wKey, MAPVK_VK_TO_VSC) << 16) | (bAlt ? 1u << 29 : 0);
+    LPARAM lDown = (LPARAM)dwDown;
+    LPARAM lUp = (LPARAM)(dwDown | 3u << 30);
+    PostMessageA(hTarget, bAlt ? WM_SYSKEYDOWN : WM_KEYDOWN, wKey, lDown);
+    PostMessageA(hTarget, bAlt ? WM_SYSKEYUP : WM_KEYUP, wKey, lUp);
 }
 
 void DeleteTree(HKEY hRoot, const char *lpszPath) {

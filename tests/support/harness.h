@@ -54,8 +54,17 @@ bool WaitForBoxes(size_t n, DWORD ms);
 // Presses a button of an open box from the test thread.
 void PressButton(HWND hBox, int nButtonId);
 
-// Lets the window's thread handle what is queued and waits ms more.
+// Waits ms, then until the window's thread has handled every message
+// posted to it before the call, and what those posted in turn.
 void Pump(DWORD ms = 0);
+// The window with the focus on the window's thread, and a focus change made
+// there; SetAppFocus returns the window that has the focus then.
+HWND AppFocus();
+HWND SetAppFocus(HWND hWnd);
+// Presses and releases a key as the keyboard would: posted to the window
+// with the focus (the main window if none), through the loop's
+// TranslateMessage; with Alt held, as WM_SYSKEYDOWN and WM_SYSKEYUP.
+void PressKey(WPARAM wKey, bool bAlt = false);
 
 // ---- support/imports.cpp ----
 
