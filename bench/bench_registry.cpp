@@ -16,6 +16,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -28,8 +29,11 @@ double Now() {
 }
 
 // The floor: every key and value name, no tree, each key first asked for
-// its longest names as a walk that sizes its buffers must. A link is read
-// as itself, not followed: the floor is the hive without what links add.
+// its longest names as a walk that sizes its buffers must. Links are
+// followed, as the tree follows them, unless the hive was given links that
+// loop: then a link is read as itself, and the floor is the hive without
+// what links add.
+DWORD dwOpenOptions = 0;
 long WalkKey(HKEY hKey) {
     static char szName[16384 * 3 + 1];
     long nItems = 0;
@@ -42,7 +46,7 @@ long WalkKey(HKEY hKey) {
             break;
         nItems++;
         HKEY hSub;
-        if (RegOpenKeyExA(hKey, szName, REG_OPTION_OPEN_LINK, KEY_READ, &hSub) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(hKey, szName, dwOpenOptions, KEY_READ, &hSub) == ERROR_SUCCESS) {
             nItems += WalkKey(hSub);
             RegCloseKey(hSub);
         }
@@ -317,6 +321,8 @@ int main(int argc, char **argv) {
     QueryPerformanceFrequency(&li);
     dFreq = (double)li.QuadPart;
     const char *lpszLabel = argc > 1 ? argv[1] : "hive";
+    if (argc > 2 && strcmp(argv[2], "links") == 0)
+        dwOpenOptions = REG_OPTION_OPEN_LINK;
     hFillStarted = CreateEventA(NULL, TRUE, FALSE, NULL);
     hFillEnded = CreateEventA(NULL, FALSE, FALSE, NULL);
 
@@ -442,9 +448,21 @@ int main(int argc, char **argv) {
         dOrderWait[nOrder] = LongestOwnWait(app, idle);
         dWalkedPerFree[nOrder] = WalkedPerFree();
     }
-    bWineTreeView = bWine;
     bCharting = false;
     chains.clear();
+
+    // The two orders again, uncharted, so only the tree view's own cost
+    // counts: this tree view's, Windows', Windows', this tree view's, each
+    // order's time the mean of its two.
+    double dUncharted[2] = {0, 0};
+    for (int nTurn = 0; nTurn < 4 && nExit == 0; nTurn++) {
+        int nOrder = nTurn == 1 || nTurn == 2;
+        bWineTreeView = nOrder ? FALSE : bWine;
+        t = Now();
+        SendCommand(IDM_RESET);
+        dUncharted[nOrder] += (Now() - t) / 2;
+    }
+    bWineTreeView = bWine;
     PostMessageA(hIdle, WM_QUIT, 0, 0);
 
     // Quitting as a refill starts, the tree still full, while a key is
@@ -488,6 +506,7 @@ int main(int argc, char **argv) {
            "reset on the full tree %.2f s, longest wait %.0f ms, idle %.0f ms, own %.0f ms; "
            "children walked per freed item: emptied as %s's tree view asks %.2f (reset %.2f s, "
            "own wait %.0f ms), as Windows' asks %.2f (reset %.2f s, own wait %.0f ms); "
+           "uncharted reset emptying as %s's asks %.2f s, as Windows' asks %.2f s; "
            "longest tree call %.0f ms, %.0f bytes per item; quit during a refill with keys "
            "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
            lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
@@ -495,7 +514,8 @@ int main(int argc, char **argv) {
            dRefillWait * 1000, nRefillSent, dRefillIdle * 1000, dRefillOwn * 1000, dRefillWalked,
            dReset, dResetWait * 1000, dResetIdle * 1000, dResetOwn * 1000,
            bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0], dOrderWait[0] * 1000,
-           dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, dLongestCall * 1000,
+           dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, bWine ? "Wine" : "Windows",
+           dUncharted[0], dUncharted[1], dLongestCall * 1000,
            dBytesPerItem, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
