@@ -515,8 +515,8 @@ int main(int argc, char **argv) {
            dReset, dResetWait * 1000, dResetIdle * 1000, dResetOwn * 1000,
            bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0], dOrderWait[0] * 1000,
            dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, bWine ? "Wine" : "Windows",
-           dUncharted[0], dUncharted[1], dLongestCall * 1000,
-           dBytesPerItem, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
+           dUncharted[0], dUncharted[1], dLongestCall * 1000, dBytesPerItem, dQuit * 1000,
+           dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
 }
