@@ -30,9 +30,9 @@ double Now() {
 
 // The floor: every key and value name, no tree, each key first asked for
 // its longest names as a walk that sizes its buffers must. Links are
-// followed, as the tree follows them, unless the hive was given links that
-// loop: then a link is read as itself, and the floor is the hive without
-// what links add.
+// followed, as the tree follows them, unless the hive was given links of
+// its own, some of which loop: then a link is read as itself, and the floor
+// is the hive without what links add.
 DWORD dwOpenOptions = 0;
 long WalkKey(HKEY hKey) {
     static char szName[16384 * 3 + 1];
@@ -436,14 +436,17 @@ int main(int argc, char **argv) {
     double dWalkedPerFree[2] = {-1, -1}, dOrderReset[2] = {0, 0};
     double dOrderWait[2] = {0, 0};
     bool bWine = bWineTreeView != FALSE;
+    // A Reset emptying in this tree view's order (0) or in Windows' (1).
+    auto ResetInOrder = [bWine](int nOrder) {
+        bWineTreeView = nOrder ? FALSE : bWine;
+        double t0 = Now();
+        SendCommand(IDM_RESET);
+        return Now() - t0;
+    };
     for (int nOrder = 0; nOrder < 2 && nExit == 0; nOrder++) {
-        if (nOrder == 1)
-            bWineTreeView = FALSE;
         WalkedPerFree();
         StartPinging(&app, &idle, hIdle);
-        t = Now();
-        SendCommand(IDM_RESET);
-        dOrderReset[nOrder] = Now() - t;
+        dOrderReset[nOrder] = ResetInOrder(nOrder);
         StopPinging();
         dOrderWait[nOrder] = LongestOwnWait(app, idle);
         dWalkedPerFree[nOrder] = WalkedPerFree();
@@ -457,10 +460,7 @@ int main(int argc, char **argv) {
     double dUncharted[2] = {0, 0};
     for (int nTurn = 0; nTurn < 4 && nExit == 0; nTurn++) {
         int nOrder = nTurn == 1 || nTurn == 2;
-        bWineTreeView = nOrder ? FALSE : bWine;
-        t = Now();
-        SendCommand(IDM_RESET);
-        dUncharted[nOrder] += (Now() - t) / 2;
+        dUncharted[nOrder] += ResetInOrder(nOrder) / 2;
     }
     bWineTreeView = bWine;
     PostMessageA(hIdle, WM_QUIT, 0, 0);
