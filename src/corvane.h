@@ -80,8 +80,9 @@ void FillTreeView(void);        // Registry commands: starts the watcher once; c
 void RefillTreeView(void);      // WM_REFILLTREE: refill now, or once the current one ends
 void ContinueFill(BOOL bTimer); // WM_FILLSLICE and IDT_FILLSLICE: insert for a while
 void CloseRegistryTree(void);   // quitting: the fill and both threads end; none starts again
-BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth); // the walk; FALSE once cancelled
-DWORD WINAPI ChangeNotify(LPVOID lpData);           // the watcher thread
+BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth);     // the walk; FALSE once cancelled
+DWORD WINAPI ChangeNotify(LPVOID lpData);               // the watcher thread
+void TreeItemExpanded(HTREEITEM hItem, BOOL bExpanded); // the user opened or closed a key
 
 // ---- reports/drives.cpp ----
 void FillDriveList(void);

@@ -20,6 +20,8 @@ enum FillPhase {
     PHASE_EMPTYING, // the old tree goes, piece by piece, while the walker reads
     PHASE_KEYS,     // names come in: keys go into the tree, values wait
     PHASE_VALUES,   // the walk is done: the waiting values go in
+    PHASE_READING,  // an update: a part is read again
+    PHASE_SENDING,  // an update: what differs goes to the tree
     PHASE_CLOSED,   // the program is quitting: no fill starts again
 };
 
@@ -42,7 +44,10 @@ static struct {
     // At depth d: the last key in the tree's order under hKey[d - 1] (d = 0:
     // at the top), where that key's values go after.
     HTREEITEM hLastSub[MAX_TREE_DEPTH + 1];
-    BYTE *pValues; // waiting values: parent, place, name
+    KeyNode *pNode[MAX_TREE_DEPTH]; // the model's key at each depth
+    unsigned nOpenNodes;            // depths whose counts are still open
+    BOOL bNotesStale;               // updates changed the tree since its notes
+    BYTE *pValues;                  // waiting values: parent, place, name
     SIZE_T cbValues, cbValuesMax, cbFlushed;
 } fill;
 
@@ -82,10 +87,15 @@ static BOOL FlushValues(double dDeadline) {
         if (dDeadline && nCount > 0 && NowMs() > dDeadline)
             return FALSE;
         HTREEITEM hPlace[2];
+        KeyNode *pNode;
         memcpy(hPlace, fill.pValues + fill.cbFlushed, sizeof(hPlace));
-        const char *lpszName = (const char *)fill.pValues + fill.cbFlushed + sizeof(hPlace);
-        Insert(hPlace[0], hPlace[1], lpszName, IMG_VALUE, IMG_VALUE);
-        fill.cbFlushed += sizeof(hPlace) + strlen(lpszName) + 1;
+        memcpy(&pNode, fill.pValues + fill.cbFlushed + sizeof(hPlace), sizeof(pNode));
+        const char *lpszName =
+            (const char *)fill.pValues + fill.cbFlushed + sizeof(hPlace) + sizeof(pNode);
+        HTREEITEM hItem = Insert(hPlace[0], hPlace[1], lpszName, IMG_VALUE, IMG_VALUE);
+        if (hItem && pNode && !AddValueNode(pNode, hItem, lpszName))
+            bModelBroken = TRUE;
+        fill.cbFlushed += sizeof(hPlace) + sizeof(pNode) + strlen(lpszName) + 1;
     }
     fill.cbValues = fill.cbFlushed = 0;
     return TRUE;
@@ -100,9 +110,9 @@ static void FreeValues(void) {
 
 // Queues one value; when the list cannot grow, what waits goes in first
 // and this one directly, which keeps each key's values in order.
-static void AddValue(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName) {
+static void AddValue(HTREEITEM hParent, HTREEITEM hAfter, KeyNode *pNode, const char *lpszName) {
     HTREEITEM hPlace[2] = {hParent, hAfter};
-    SIZE_T cbRecord = sizeof(hPlace) + strlen(lpszName) + 1;
+    SIZE_T cbRecord = sizeof(hPlace) + sizeof(pNode) + strlen(lpszName) + 1;
     if (fill.cbValuesMax - fill.cbValues < cbRecord) {
         SIZE_T cbNew = fill.cbValuesMax ? fill.cbValuesMax * 2 : 1 << 16;
         while (cbNew - fill.cbValues < cbRecord)
@@ -111,18 +121,35 @@ static void AddValue(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName) 
                                   : HeapAlloc(GetProcessHeap(), 0, cbNew);
         if (!pNew) {
             FlushValues(0);
-            Insert(hParent, hAfter, lpszName, IMG_VALUE, IMG_VALUE);
+            HTREEITEM hItem = Insert(hParent, hAfter, lpszName, IMG_VALUE, IMG_VALUE);
+            if (hItem && pNode && !AddValueNode(pNode, hItem, lpszName))
+                bModelBroken = TRUE;
             return;
         }
         fill.pValues = (BYTE *)pNew;
         fill.cbValuesMax = cbNew;
     }
     memcpy(fill.pValues + fill.cbValues, hPlace, sizeof(hPlace));
-    memcpy(fill.pValues + fill.cbValues + sizeof(hPlace), lpszName, cbRecord - sizeof(hPlace));
+    memcpy(fill.pValues + fill.cbValues + sizeof(hPlace), &pNode, sizeof(pNode));
+    memcpy(fill.pValues + fill.cbValues + sizeof(hPlace) + sizeof(pNode), lpszName,
+           cbRecord - sizeof(hPlace) - sizeof(pNode));
     fill.cbValues += cbRecord;
 }
 
 // ---- Names from the walker ----
+
+// Each key's count of items is added to its parent's once its subtree is in.
+static void CloseNodes(unsigned nDepth) {
+    while (fill.nOpenNodes > nDepth) {
+        unsigned nLevel = --fill.nOpenNodes;
+        KeyNode *pNode = fill.pNode[nLevel];
+        KeyNode *pParent = nLevel ? fill.pNode[nLevel - 1] : pModelRoot;
+        if (!pNode || !pParent)
+            continue;
+        pParent->nItems += pNode->nItems + 1;
+        pParent->bLinkedBelow |= pNode->bLinked | pNode->bLinkedBelow;
+    }
+}
 
 // A name's parent is the last key one level up; with no parent (its folder
 // was refused) the name and everything under it are dropped.
@@ -130,11 +157,19 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
     if (nDepth >= MAX_TREE_DEPTH)
         return;
     HTREEITEM hParent = nDepth == 0 ? TVI_ROOT : fill.hKey[nDepth - 1];
+    KeyNode *pParentNode = nDepth == 0 ? pModelRoot : fill.pNode[nDepth - 1];
+    if (nKind == RECORD_LINKED) {
+        if (nDepth > 0 && pParentNode)
+            pParentNode->bLinked = TRUE;
+        return;
+    }
     if (nKind == RECORD_VALUE) {
         if (!hParent)
             return;
         HTREEITEM hLastSub = fill.hLastSub[nDepth];
-        AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, lpszName);
+        AddValue(hParent, hLastSub ? hLastSub : TVI_FIRST, pParentNode, lpszName);
+        if (pParentNode)
+            pParentNode->nItems++;
         if (nDepth > 0)
             NoteValue(nDepth - 1);
         return;
@@ -147,13 +182,21 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
         fill.hLastSub[nDepth] = hItem;
     if (hItem)
         NoteKey(hItem, nDepth);
+    CloseNodes(nDepth);
+    KeyNode *pNode = hItem && pParentNode ? NewKeyNode(pParentNode, lpszName) : NULL;
+    if (hItem && pParentNode && !pNode)
+        bModelBroken = TRUE;
+    if (pNode)
+        pNode->hItem = hItem;
+    fill.pNode[nDepth] = pNode;
+    fill.nOpenNodes = nDepth + 1;
 }
 
 enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
 
 // Takes what the walker has sent until the deadline or until no batch is
 // ready; done once the last batch is in.
-static StepResult TakeArrived(double dDeadline) {
+static StepResult TakeArrived(double dDeadline, void (*pfnTake)(unsigned, int, const char *)) {
     for (unsigned nCount = 0;;) {
         if (!fill.pBatch) {
             BOOL bEnded;
@@ -174,7 +217,7 @@ static StepResult TakeArrived(double dDeadline) {
                                      &nKind, &lpszName);
             if (!cb)
                 break;
-            TakeRecord(nDepth, nKind, lpszName);
+            pfnTake(nDepth, nKind, lpszName);
             fill.cbAt += (DWORD)cb;
         }
         BOOL bLast = pBatch->bLast;
@@ -185,9 +228,21 @@ static StepResult TakeArrived(double dDeadline) {
     }
 }
 
-// ---- One fill ----
+// ---- One fill, or one update ----
 
-// Empties, takes names, then inserts the values, until the deadline.
+static void BeginFill(BOOL bCommand);
+
+// The next part read again, or the update's end; FALSE when none is left.
+static BOOL NextRead(void) {
+    fill.pBatch = NULL;
+    if (!StartUpdateRead(++fill.nGeneration))
+        return FALSE;
+    fill.nPhase = PHASE_READING;
+    return TRUE;
+}
+
+// Empties, takes names, then inserts the values, until the deadline; an
+// update reads a part, compares it and sends what differs, part by part.
 static StepResult Step(double dDeadline) {
     if (fill.nPhase == PHASE_EMPTYING) {
         if (!EmptyTree(dDeadline))
@@ -195,16 +250,45 @@ static StepResult Step(double dDeadline) {
         fill.nPhase = PHASE_KEYS;
     }
     if (fill.nPhase == PHASE_KEYS) {
-        StepResult nResult = TakeArrived(dDeadline);
+        StepResult nResult = TakeArrived(dDeadline, TakeRecord);
         if (nResult != STEP_DONE)
             return nResult;
+        CloseNodes(0);
         fill.nPhase = PHASE_VALUES;
+    }
+    while (fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING) {
+        if (fill.nPhase == PHASE_READING) {
+            StepResult nResult = TakeArrived(dDeadline, TakeUpdateRecord);
+            if (nResult != STEP_DONE)
+                return nResult;
+            StopWalker();
+            switch (CompareUpdate()) {
+            case UPDATE_WHOLE: BeginFill(fill.bCommand); return STEP_TIMEUP;
+            case UPDATE_NEXT:
+                if (!NextRead())
+                    return STEP_DONE;
+                continue;
+            default: fill.nPhase = PHASE_SENDING;
+            }
+        }
+        if (!ApplyUpdate(dDeadline))
+            return STEP_TIMEUP;
+        fill.bNotesStale = TRUE;
+        if (!NextRead())
+            return STEP_DONE;
+        if (NowMs() > dDeadline)
+            return STEP_TIMEUP;
     }
     return FlushValues(dDeadline) ? STEP_DONE : STEP_TIMEUP;
 }
 
-// Ends any fill in progress; the tree stays as it is.
+// Ends any fill in progress; the tree stays as it is. An update's changes
+// worked out so far go in at once, so the model says what the tree holds.
 static void EndFill(BOOL bRedraw) {
+    if (fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING) {
+        EndUpdates();
+        fill.bNotesStale = TRUE;
+    }
     StopWalker();
     fill.pBatch = NULL;
     FreeValues();
@@ -219,9 +303,22 @@ static void EndFill(BOOL bRedraw) {
     fill.bCommand = fill.bRefillDue = FALSE;
 }
 
-// Starts the walk, which reads while the old tree is emptied.
+// Starts the walk, which reads while the old tree is emptied. The tree is
+// emptied by its notes, made again from the model after updates; the hive
+// is watched whole until the new tree is cut into parts.
 static void BeginFill(BOOL bCommand) {
     EndFill(FALSE);
+    EndUpdates(); // none queued: the whole fill shows them
+    WatchWhole();
+    DropAllWatches();
+    if (bModelBroken)
+        ForgetKeys(); // then the tree goes in one call
+    else if (fill.bNotesStale)
+        NotesFromModel();
+    fill.bNotesStale = bModelBroken = FALSE;
+    ResetModel();
+    ForgetOpened();
+    fill.nOpenNodes = 0;
     fill.nGeneration++;
     fill.nPhase = PHASE_EMPTYING;
     fill.bCommand = bCommand;
@@ -231,16 +328,38 @@ static void BeginFill(BOOL bCommand) {
     StartWalker(fill.nGeneration); // when it cannot start, the fill ends empty
 }
 
+// Only changes reported for parts: they are read again, and what differs
+// goes to the tree, after what the user opened is closed.
+static void BeginUpdate(void) {
+    if (!UpdateQueued())
+        return;
+    SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
+    InterlockedExchange(&nUpdateMessages, 1);
+    CollapseForUpdate();
+    if (!NextRead()) {
+        fill.nPhase = PHASE_SENDING; // nothing left to read: ends at the next step
+        fill.bNotesStale = TRUE;
+    }
+}
+
 static void FinishFill(void) {
     BOOL bRefillDue = fill.bRefillDue;
+    BOOL bUpdate = fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING;
+    if (bUpdate)
+        ScrollToTop();
+    else if (!bRefillDue)
+        PlanWatches();
     EndFill(TRUE);
     // Turning redraw back on does not repaint by itself.
     RedrawWindow(hTree, NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     UpdateWindow(hTree);
-    InterlockedIncrement(&nFillsDone);
+    InterlockedIncrement(bUpdate ? &nUpdatesDone : &nFillsDone);
     // Keys changed while it ran: one more refill shows them all.
     if (bRefillDue) {
         BeginFill(FALSE);
+        ContinueFill(FALSE);
+    } else if (UpdateQueued()) {
+        BeginUpdate();
         ContinueFill(FALSE);
     }
 }
@@ -252,6 +371,9 @@ void OpenRegistryTree(void) {
     bWineTreeView = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
     fill.nPhase = PHASE_IDLE;
     fill.bCommand = fill.bRefillDue = FALSE;
+    fill.bNotesStale = FALSE;
+    ResetModel();
+    DropAllWatches();
     if (hTree)
         CreateWatcher();
 }
@@ -275,22 +397,36 @@ void FillTreeView(void) {
         }
         AnswerSentMessages();
     }
+    fill.bCommand = FALSE; // what comes after runs in slices of its own
     FinishFill();
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_ARROW));
 }
 
+// Changes the watcher placed are read again part by part; one it could
+// not place, or any while a whole fill runs, brings a whole refill.
 void RefillTreeView(void) {
     InterlockedExchange(&nNoticesQueued, 0);
-    if (fill.nPhase == PHASE_CLOSED)
+    DWORD nCount;
+    BOOL bUnlocated;
+    LONG *pnWatches = TakeNotices(&nCount, &bUnlocated);
+    if (!bPartsWatched || TooManyOpened())
+        bUnlocated = TRUE;
+    if (!bUnlocated)
+        QueueUpdates(pnWatches, nCount);
+    if (pnWatches)
+        HeapFree(GetProcessHeap(), 0, pnWatches);
+    if (fill.nPhase == PHASE_CLOSED || (!bUnlocated && nCount == 0))
         return;
-    if (fill.nPhase != PHASE_IDLE) {
+    if (fill.nPhase == PHASE_IDLE) {
+        if (bUnlocated)
+            BeginFill(FALSE);
+        else
+            BeginUpdate();
+        ContinueFill(FALSE);
+    } else if (bUnlocated || (fill.nPhase != PHASE_READING && fill.nPhase != PHASE_SENDING)) {
         fill.bRefillDue = TRUE;
-        return;
     }
-    BeginFill(FALSE);
-    ContinueFill(FALSE);
 }
-
 // Posted messages come before input and paint: with input waiting, the next
 // slice waits for a timer, which comes after them.
 static void QueueSlice(void) {
@@ -328,5 +464,5 @@ void CloseRegistryTree(void) {
 }
 
 BOOL TreeSettled(void) {
-    return fill.nPhase == PHASE_IDLE && !fill.bRefillDue && WatcherIdle();
+    return fill.nPhase == PHASE_IDLE && !fill.bRefillDue && !UpdateQueued() && WatcherIdle();
 }

@@ -77,6 +77,7 @@ static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
 }
 
 void StartKeyPath(void) {
+    InterlockedExchange(&bWalkCapped, FALSE);
     linked.nUsed = 0;
     if (linked.pSlots)
         ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
@@ -129,7 +130,10 @@ static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
     return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
 }
 
+BOOL bKeyLinked = FALSE;
+
 BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName) {
+    bKeyLinked = FALSE;
     if (nLevel > MAX_TREE_DEPTH)
         return TRUE;
     DWORD cch = 0;
@@ -147,8 +151,13 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName) {
         if (path.cch[i] == cch && CompareStringOrdinal(path.pNames + path.nAt[i], (int)cch, pName,
                                                        (int)cch, TRUE) == CSTR_EQUAL)
             return TRUE;
-    if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName) && !VisitLinked(pName, cch))
-        return TRUE;
+    if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName)) {
+        if (!VisitLinked(pName, cch)) {
+            InterlockedExchange(&bWalkCapped, TRUE);
+            return TRUE;
+        }
+        bKeyLinked = TRUE;
+    }
     if (nAt + cch > path.cchMax) {
         DWORD cchNew = path.cchMax ? path.cchMax : 4096;
         while (cchNew < nAt + cch)

@@ -17,7 +17,9 @@ unsigned long NextBackoff(unsigned long dwPause);
 
 // One walked name: its depth (0 for the hive's own subkeys and values) and
 // whether it is a key or a value.
-enum { RECORD_KEY = 0, RECORD_VALUE = 1 };
+// A key read again may come without its subtree (kept), and a key reached
+// through links is marked by a record one level below it.
+enum { RECORD_KEY = 0, RECORD_VALUE = 1, RECORD_KEPT = 2, RECORD_LINKED = 3 };
 
 // Writes a record (kind, depth, name and its terminator) into p; the bytes
 // used, or 0 when it does not fit in cbFree.

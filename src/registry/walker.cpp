@@ -5,6 +5,9 @@
 #include "registry/namebuf.h"
 #include "registry/registry.h"
 
+#include <cstdlib>
+#include <cstring>
+
 static const LONG RING_SLOTS = 8;
 static TreeBatch ring[RING_SLOTS];
 static TreeBatch *pOpen; // the batch the walker is writing
@@ -15,6 +18,14 @@ static HANDLE hWalker, hCancel, hFree, hFull;
 // (A wait on the event, even a zero one, is a trip to Wine's server.)
 static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
+volatile LONG nWalkEnd = WALK_DONE;
+volatile LONG bWalkCapped = FALSE;
+// A part read again: its path, and for a key watched for its own subkeys,
+// the names it had, sorted, so only new subkeys are read into.
+static char *lpszPartPath;
+static const char **ppKnown;
+static DWORD nKnown;
+static unsigned nPartDepth; // of the part's subkeys
 
 // Waits for a free slot; FALSE once the fill is cancelled.
 static BOOL OpenBatch(void) {
@@ -74,6 +85,14 @@ static REGSAM samOpen = KEY_READ;
 // The name the key being entered was opened by, for KeyLoops.
 static const char *lpszOpenedAs;
 
+static int CompareNames(const void *a, const void *b) {
+    return strcmp(*(const char *const *)a, *(const char *const *)b);
+}
+
+static BOOL Known(const char *lpszName) {
+    return bsearch(&lpszName, ppKnown, nKnown, sizeof(*ppKnown), CompareNames) != NULL;
+}
+
 // Depth-first, pre-order: subkeys (each with its subtree), then value names,
 // all at nDepth, each pass last name first (the tree puts each name first
 // under its parent). A turn that fails is skipped, so no garbage is ever
@@ -96,6 +115,8 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     // Only a key with subkeys can be one of its own ancestors, or multiply.
     if (dwSubKeys > 0 && KeyLoops(hKey, nDepth, lpszOpenedAs))
         return TRUE;
+    if (dwSubKeys > 0 && bKeyLinked && !Emit(nDepth, RECORD_LINKED, ""))
+        return FALSE;
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
     dwMaxNameLen = dwMaxNameLen * 3 + 1;
     dwMaxValueNameLen = dwMaxValueNameLen * 3 + 1;
@@ -116,6 +137,10 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
         // An empty name would open this key itself.
         if (lReturn != ERROR_SUCCESS || lpszName[0] == '\0')
             continue;
+        if (ppKnown && nDepth == nPartDepth && Known(lpszName)) {
+            bGoOn = Emit(nDepth, RECORD_KEPT, lpszName); // watched on its own
+            continue;
+        }
         bGoOn = Emit(nDepth, RECORD_KEY, lpszName);
         if (bGoOn && nDepth + 1 < MAX_TREE_DEPTH &&
             RegOpenKeyExA(hKey, lpszName, 0, samOpen, &hNewKey) == ERROR_SUCCESS) {
@@ -147,13 +172,67 @@ done:
     return bGoOn;
 }
 
+// Opens the part by its path, level by level, under the same rules as a
+// whole walk, and reads it. A part that is gone, or that a whole walk would
+// not reach by this path, ends the walk with nothing read.
+static BOOL WalkPart(void) {
+    HKEY hKey = HKEY_LOCAL_MACHINE;
+    KeyLoops(hKey, 0, NULL);
+    unsigned nLevel = 0;
+    BOOL bGoOn = TRUE;
+    for (char *p = lpszPartPath; *p && bGoOn;) {
+        char *pEnd = strchr(p, '\\');
+        if (pEnd)
+            *pEnd = '\0';
+        HKEY hNext;
+        LONG lResult = nLevel + 1 < MAX_TREE_DEPTH ? RegOpenKeyExA(hKey, p, 0, samOpen, &hNext)
+                                                   : ERROR_CANTOPEN;
+        if (lResult != ERROR_SUCCESS) {
+            nWalkEnd = lResult == ERROR_FILE_NOT_FOUND || lResult == ERROR_KEY_DELETED
+                           ? WALK_GONE
+                           : WALK_CANNOT_PLACE;
+            bGoOn = FALSE;
+        } else {
+            nLevel++;
+            BOOL bLast = !pEnd;
+            DWORD dwSubKeys = 0;
+            RegQueryInfoKeyA(hNext, NULL, NULL, NULL, &dwSubKeys, NULL, NULL, NULL, NULL, NULL,
+                             NULL, NULL);
+            if (!bLast && dwSubKeys > 0 && KeyLoops(hNext, nLevel, p)) {
+                nWalkEnd = WALK_CANNOT_PLACE; // shown with nothing below it
+                bGoOn = FALSE;
+            } else if (bLast) {
+                lpszOpenedAs = p;
+                nPartDepth = nLevel;
+                if (!EnumerateRegistry(hNext, nLevel))
+                    return FALSE;
+            }
+        }
+        if (hKey != HKEY_LOCAL_MACHINE)
+            RegCloseKey(hKey);
+        hKey = bGoOn ? hNext : HKEY_LOCAL_MACHINE;
+        p = pEnd ? pEnd + 1 : p + strlen(p);
+    }
+    if (!*lpszPartPath && bGoOn) { // the hive itself
+        nPartDepth = 0;
+        bGoOn = EnumerateRegistry(HKEY_LOCAL_MACHINE, 0);
+    }
+    if (hKey != HKEY_LOCAL_MACHINE)
+        RegCloseKey(hKey);
+    if (bWalkCapped)
+        nWalkEnd = WALK_CANNOT_PLACE;
+    return TRUE;
+}
+
 static DWORD WINAPI WalkThread(LPVOID) {
     BOOL bWow64 = FALSE;
     samOpen = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
                                                                      : KEY_READ;
     StartKeyPath();
     lpszOpenedAs = NULL;
-    if (EnumerateRegistry(HKEY_LOCAL_MACHINE, 0) && (pOpen || OpenBatch()))
+    nWalkEnd = WALK_DONE;
+    BOOL bGoOn = lpszPartPath ? WalkPart() : EnumerateRegistry(HKEY_LOCAL_MACHINE, 0);
+    if (bGoOn && (pOpen || OpenBatch()))
         PublishBatch(TRUE);
     return 0;
 }
@@ -167,8 +246,44 @@ static void CloseAll(void) {
     }
 }
 
+static BOOL StartThread(LONG nGeneration);
+
+static void FreePart(void) {
+    if (lpszPartPath)
+        HeapFree(GetProcessHeap(), 0, lpszPartPath);
+    if (ppKnown)
+        HeapFree(GetProcessHeap(), 0, ppKnown);
+    lpszPartPath = NULL;
+    ppKnown = NULL;
+    nKnown = 0;
+}
+
+BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown) {
+    StopWalker();
+    size_t cbPath = strlen(lpszPath) + 1;
+    lpszPartPath = (char *)HeapAlloc(GetProcessHeap(), 0, cbPath);
+    if (pKnown && pKnown->nSubs)
+        ppKnown = (const char **)HeapAlloc(GetProcessHeap(), 0, pKnown->nSubs * sizeof(char *));
+    if (!lpszPartPath || (pKnown && pKnown->nSubs && !ppKnown)) {
+        FreePart();
+        return FALSE;
+    }
+    memcpy(lpszPartPath, lpszPath, cbPath);
+    if (pKnown) {
+        for (DWORD i = 0; i < pKnown->nSubs; i++)
+            if (pKnown->ppSubs[i]->hItem)
+                ppKnown[nKnown++] = pKnown->ppSubs[i]->szName;
+        qsort(ppKnown, nKnown, sizeof(*ppKnown), CompareNames);
+    }
+    return StartThread(nGeneration);
+}
+
 BOOL StartWalker(LONG nGeneration) {
     StopWalker();
+    return StartThread(nGeneration);
+}
+
+static BOOL StartThread(LONG nGeneration) {
     nWalkGeneration = nGeneration;
     nPut = nTake = 0;
     pOpen = NULL;
@@ -184,12 +299,15 @@ BOOL StartWalker(LONG nGeneration) {
 }
 
 void StopWalker(void) {
-    if (!hWalker)
+    if (!hWalker) {
+        FreePart();
         return;
+    }
     InterlockedExchange(&bCancel, TRUE);
     SetEvent(hCancel);
     WaitForSingleObject(hWalker, INFINITE);
     CloseAll();
+    FreePart();
 }
 
 TreeBatch *NextBatch(BOOL bWait, BOOL *pbEnded) {
