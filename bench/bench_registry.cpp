@@ -1,13 +1,16 @@
 // Registry tree benchmark: runs the real window and times, for the hive as
 // it stands, the bare walk (no tree; after a warm-up walk, once before the
-// fill and once after), the command fill and the watcher's refill after one
-// key is added, each with the longest wait of a message sent to the window
-// meanwhile (beside one sent to an idle window at the same time, which
-// shows Wine's own stalls), the children Windows' tree view would walk per
-// insert, and the memory each tree item costs; then a quit during a refill
-// while keys keep changing. Prints one line of figures. Every wait is
-// bounded: a refill that does not come is reported with what the watcher
-// was doing, and the run fails.
+// fill and once after), the command fill and the watcher's update after one
+// key is added (with the messages it sent the tree), each with the longest
+// wait of a message sent to the window meanwhile (beside one sent to an idle
+// window at the same time, which shows Wine's own stalls), the children
+// Windows' tree view would walk per insert, and the memory each tree item
+// costs; then a churn, a key added or deleted every 100 ms for 20 s under one
+// group, with the CPU Corvane and Wine's server took meanwhile and the time
+// from the last change until the tree matches the registry; then Resets on
+// the full tree, and a quit during a refill while keys keep changing. Prints
+// one line of figures. Every wait is bounded: an update that does not come
+// is reported with what the watcher was doing, and the run fails.
 #include "harness.h"
 #if __has_include("registry/registry.h")
 #include "registry/registry.h"
@@ -16,6 +19,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -156,8 +160,13 @@ typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
 SendMessageFn pfnRealSend;
 volatile double dFillEnd, dLongestCall;
 HANDLE hFillStarted, hFillEnded;
+// Every message sent to the tree, the count when the last update ended, the
+// updates ended, and whether one is under way (redraw off).
+volatile LONG nTreeMessages, nTreeMessagesAtEnd, nUpdates, bUpdating;
 
 LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (hWnd == hTree)
+        InterlockedIncrement(&nTreeMessages);
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA)
         CountInsert((const TVINSERTSTRUCTA *)lParam);
     if (hWnd == hTree && uMsg == TVM_DELETEITEM)
@@ -170,10 +179,15 @@ LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         ChartInsert((const TVINSERTSTRUCTA *)lParam, (HTREEITEM)lResult);
     if (hWnd == hTree && Now() - t > dLongestCall)
         dLongestCall = Now() - t;
-    if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
+    if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam) {
+        bUpdating = 1;
         SetEvent(hFillStarted);
+    }
     if (hWnd == hTree && uMsg == WM_SETREDRAW && wParam) {
         dFillEnd = Now();
+        nTreeMessagesAtEnd = nTreeMessages;
+        InterlockedIncrement(&nUpdates);
+        bUpdating = 0;
         SetEvent(hFillEnded);
     }
     return lResult;
@@ -286,6 +300,141 @@ DWORD WINAPI ChurnThread(LPVOID) {
     return 0;
 }
 
+// The churn: every 100 ms for 20 s a key added under Churn or one deleted,
+// C000, C001 added, C000 deleted, C002 added, C001 deleted..., so at most
+// two stand at a time.
+const char *const CHURN_KEY = "Software\\CorvaneBench\\G0001\\Churn";
+volatile LONG nChurnAdded, nChurnDeleted;
+volatile double dLastChange;
+DWORD WINAPI ChangeEvery100Ms(LPVOID) {
+    double t0 = Now();
+    for (unsigned k = 0; k < 200; k++) {
+        double dAhead = t0 + k * 0.1 - Now();
+        if (dAhead > 0)
+            Sleep((DWORD)(dAhead * 1000));
+        bool bAdd = k == 0 || k % 2;
+        char szKey[96];
+        snprintf(szKey, sizeof(szKey), "%s\\C%03u", CHURN_KEY, bAdd ? (k + 1) / 2 : k / 2 - 1);
+        HKEY hKey;
+        DWORD dwMade;
+        if (bAdd && RegCreateKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                    &hKey, &dwMade) == ERROR_SUCCESS) {
+            RegCloseKey(hKey);
+            nChurnAdded += dwMade == REG_CREATED_NEW_KEY;
+        } else if (!bAdd && RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey) == ERROR_SUCCESS) {
+            nChurnDeleted++;
+        }
+        dLastChange = Now();
+    }
+    return 0;
+}
+
+// The whole process's CPU seconds: Corvane's threads, and the benchmark's,
+// which wait but for the churn's few registry calls.
+double ProcessCpu() {
+    FILETIME ft[4]; // created, exited, kernel, user
+    if (!GetProcessTimes(GetCurrentProcess(), &ft[0], &ft[1], &ft[2], &ft[3]))
+        return -1;
+    return (((ULONGLONG)ft[2].dwHighDateTime << 32 | ft[2].dwLowDateTime) +
+            ((ULONGLONG)ft[3].dwHighDateTime << 32 | ft[3].dwLowDateTime)) / 1e7;
+}
+
+// Wine's server's CPU seconds, utime and stime from its Linux /proc stat
+// (ticks of 1/100 s), its id given by the script; -1 when unreadable.
+double ServerCpu() {
+    const char *lpszPid = getenv("CORVANE_WINESERVER_PID");
+    char szPath[64], szStat[1024];
+    if (!lpszPid || !*lpszPid)
+        return -1;
+    snprintf(szPath, sizeof(szPath), "Z:\\proc\\%s\\stat", lpszPid);
+    FILE *f = fopen(szPath, "rb");
+    if (!f)
+        return -1;
+    size_t cb = fread(szStat, 1, sizeof(szStat) - 1, f);
+    fclose(f);
+    szStat[cb] = 0;
+    const char *p = strrchr(szStat, ')'); // the name may hold spaces
+    unsigned long nUser, nSystem;
+    if (!p || sscanf(p + 1, "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu", &nUser,
+                     &nSystem) != 2)
+        return -1;
+    return (nUser + nSystem) / 100.0;
+}
+
+// The tree read from this thread through the real SendMessageA, so none of
+// it counts as the program's.
+HTREEITEM NextItem(HTREEITEM hItem, UINT uFlag) {
+    return (HTREEITEM)pfnRealSend(hTree, TVM_GETNEXTITEM, uFlag, (LPARAM)hItem);
+}
+void ItemText(HTREEITEM hItem, char *psz, int cch) {
+    TVITEMA tvi = {};
+    tvi.mask = TVIF_TEXT;
+    tvi.hItem = hItem;
+    tvi.pszText = psz;
+    tvi.cchTextMax = cch;
+    psz[0] = 0;
+    pfnRealSend(hTree, TVM_GETITEMA, 0, (LPARAM)&tvi);
+}
+// The Churn key's item, found by name from the top; NULL if not in the tree.
+HTREEITEM ChurnItem() {
+    static const char *const path[] = {"Software", "CorvaneBench", "G0001", "Churn"};
+    HTREEITEM hItem = NextItem(NULL, TVGN_ROOT);
+    for (int i = 0; hItem;) {
+        char szText[64];
+        ItemText(hItem, szText, sizeof(szText));
+        if (_stricmp(szText, path[i]) != 0)
+            hItem = NextItem(hItem, TVGN_NEXT);
+        else if (++i == 4)
+            return hItem;
+        else
+            hItem = NextItem(hItem, TVGN_CHILD);
+    }
+    return NULL;
+}
+// The names under Churn, each followed by a newline: the tree's (false if
+// it has no Churn item), or the registry's, in enumeration order.
+bool TreeChurnNames(char *psz, size_t cb) {
+    HTREEITEM hChurn = ChurnItem();
+    size_t n = 0;
+    psz[0] = 0;
+    for (HTREEITEM hItem = hChurn ? NextItem(hChurn, TVGN_CHILD) : NULL; hItem && n + 1 < cb;
+         hItem = NextItem(hItem, TVGN_NEXT)) {
+        char szName[256];
+        ItemText(hItem, szName, sizeof(szName));
+        n += snprintf(psz + n, cb - n, "%s\n", szName);
+    }
+    return hChurn != NULL;
+}
+void RegistryChurnNames(char *psz, size_t cb) {
+    HKEY hKey;
+    size_t n = 0;
+    psz[0] = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CHURN_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return;
+    char szName[256];
+    for (DWORD i = 0, dwLen = sizeof(szName);
+         n + 1 < cb && RegEnumKeyExA(hKey, i, szName, &dwLen, NULL, NULL, NULL, NULL) == 0;
+         i++, dwLen = sizeof(szName))
+        n += snprintf(psz + n, cb - n, "%s\n", szName);
+    RegCloseKey(hKey);
+}
+// The tree at rest with nCount items (any, if negative) and the names under
+// Churn as given, still so once the window has taken what was posted to it
+// (a notice of a change may be on its way); *pdFrom: when first seen so.
+bool TreeMatches(long nCount, const char *lpszNames, double *pdFrom) {
+    char szNames[4096];
+    for (int nPass = 0; nPass < 2; nPass++) {
+        if (bUpdating || (nCount >= 0 && (long)pfnRealSend(hTree, TVM_GETCOUNT, 0, 0) != nCount) ||
+            !TreeChurnNames(szNames, sizeof(szNames)) || strcmp(szNames, lpszNames) != 0)
+            return false;
+        if (nPass == 0 && pdFrom)
+            *pdFrom = Now();
+        if (nPass == 0)
+            Pump();
+    }
+    return true;
+}
+
 volatile HWND hIdle;
 DWORD WINAPI IdleThread(LPVOID) {
     hIdle = CreateWindowExA(0, "STATIC", "idle", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
@@ -377,8 +526,14 @@ int main(int argc, char **argv) {
     // One key added: from the change to the end of the watcher's refill,
     // with a thread sending to the window all along.
     double dRefill = 0;
+    long nRefillMessages = 0;
     // Generous against a slow machine, far short of a hang.
     DWORD dwBound = (DWORD)(1000 * (30 + 10 * dCommand));
+    // The watcher arms its waits after the fill; a change before that is
+    // one it cannot place.
+    t = Now();
+    WaitFor([] { return WatcherIdle() != FALSE; }, dwBound);
+    double dArmed = Now() - t;
     if (nWatchState != WATCH_WAITING) {
         fprintf(stderr, "%s: after the command the watcher is %s, not armed\n", lpszLabel,
                 WatchStateName(nWatchState));
@@ -388,12 +543,14 @@ int main(int argc, char **argv) {
         dLongestCall = 0;
         StartPinging(&app, &idle, hIdle);
         HKEY hKey;
+        nTreeMessages = 0;
         t = Now();
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchProbe", 0, NULL, 0,
                         KEY_ALL_ACCESS, NULL, &hKey, NULL);
         RegCloseKey(hKey);
         if (WaitForSingleObject(hFillEnded, dwBound) == WAIT_OBJECT_0) {
             dRefill = dFillEnd - t;
+            nRefillMessages = nTreeMessagesAtEnd;
         } else {
             fprintf(stderr,
                     "%s: no refill within %lu s; the watcher is %s, %ld notice(s) queued, "
@@ -412,6 +569,60 @@ int main(int argc, char **argv) {
     double dRefillOwn = LongestOwnWait(app, idle);
     long nRefillSent = app.nSent;
     long nAfter = (long)SendMessageA(hTree, TVM_GETCOUNT, 0, 0);
+
+    // The churn, under a Churn key the tree already shows, no pingers: the
+    // CPU over its 20 s, then the time from its last change until the tree
+    // matches the registry (the churn's keys are empty: one item each).
+    double dCpuShare = -1, dServerShare = -1, dMatchAfter = -1;
+    long nChurnUpdates = 0, nChurnMessages = 0, nChurnChanges = 0;
+    DWORD dwMatchBound = dwBound > 120000 ? dwBound : 120000;
+    if (nExit == 0) {
+        HKEY hKey;
+        ResetEvent(hFillEnded);
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, CHURN_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
+                            NULL) == ERROR_SUCCESS)
+            RegCloseKey(hKey);
+        if (WaitForSingleObject(hFillEnded, dwBound) != WAIT_OBJECT_0 ||
+            !WaitFor([] { return TreeMatches(-1, "", NULL); }, dwBound)) {
+            fprintf(stderr, "%s: the tree did not show the churn's key within %lu s\n",
+                    lpszLabel, dwBound / 1000);
+            nExit = 6;
+        }
+    }
+    if (nExit == 0) {
+        long nBefore = (long)pfnRealSend(hTree, TVM_GETCOUNT, 0, 0);
+        LONG nUpdates0 = nUpdates, nMessages0 = nTreeMessages;
+        double dCpu0 = ProcessCpu(), dServer0 = ServerCpu();
+        t = Now();
+        HANDLE hChurn = CreateThread(NULL, 0, ChangeEvery100Ms, NULL, 0, NULL);
+        if (!hChurn || WaitForSingleObject(hChurn, 60000) != WAIT_OBJECT_0) {
+            fprintf(stderr, "%s: the churn did not end\n", lpszLabel);
+            nExit = 6;
+        }
+        double dWall = Now() - t, dCpu1 = ProcessCpu(), dServer1 = ServerCpu();
+        if (hChurn)
+            CloseHandle(hChurn);
+        if (dCpu0 >= 0 && dCpu1 >= 0)
+            dCpuShare = (dCpu1 - dCpu0) / dWall;
+        if (dServer0 >= 0 && dServer1 >= 0)
+            dServerShare = (dServer1 - dServer0) / dWall;
+        nChurnChanges = nChurnAdded + nChurnDeleted;
+        long nExpected = nBefore + nChurnAdded - nChurnDeleted;
+        static char szNames[4096];
+        RegistryChurnNames(szNames, sizeof(szNames));
+        double dMatched = 0;
+        if (nExit == 0 &&
+            WaitFor([&] { return TreeMatches(nExpected, szNames, &dMatched); }, dwMatchBound)) {
+            dMatchAfter = dMatched - dLastChange;
+        } else if (nExit == 0) {
+            fprintf(stderr, "%s: %ld items, not %ld, %lu s after the churn; %ld update(s) "
+                    "meanwhile\n", lpszLabel, (long)pfnRealSend(hTree, TVM_GETCOUNT, 0, 0),
+                    nExpected, dwMatchBound / 1000, (long)(nUpdates - nUpdates0));
+            nExit = 6;
+        }
+        nChurnUpdates = nUpdates - nUpdates0;
+        nChurnMessages = nTreeMessages - nMessages0;
+    }
 
     // Reset on the full tree: the old tree has to go first. The tree it
     // makes is charted for what follows.
@@ -443,7 +654,10 @@ int main(int argc, char **argv) {
         SendCommand(IDM_RESET);
         return Now() - t0;
     };
-    for (int nOrder = 0; nOrder < 2 && nExit == 0; nOrder++) {
+    // CORVANE_BENCH_QUICK leaves out the Resets in each order (minutes each
+    // on a big hive): what the emptying costs is not what it asks about.
+    bool bOrders = !getenv("CORVANE_BENCH_QUICK");
+    for (int nOrder = 0; nOrder < 2 && nExit == 0 && bOrders; nOrder++) {
         WalkedPerFree();
         StartPinging(&app, &idle, hIdle);
         dOrderReset[nOrder] = ResetInOrder(nOrder);
@@ -458,7 +672,7 @@ int main(int argc, char **argv) {
     // counts: this tree view's, Windows', Windows', this tree view's, each
     // order's time the mean of its two.
     double dUncharted[2] = {0, 0};
-    for (int nTurn = 0; nTurn < 4 && nExit == 0; nTurn++) {
+    for (int nTurn = 0; nTurn < 4 && nExit == 0 && bOrders; nTurn++) {
         int nOrder = nTurn == 1 || nTurn == 2;
         dUncharted[nOrder] += ResetInOrder(nOrder) / 2;
     }
@@ -492,6 +706,7 @@ int main(int argc, char **argv) {
         }
     }
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneBenchProbe");
+    DeleteTree(HKEY_LOCAL_MACHINE, CHURN_KEY);
     // No StopApp: the program leaves its windows to the process's end, and
     // Wine's tree view would take minutes to free a big tree one item at a
     // time.
@@ -501,21 +716,25 @@ int main(int argc, char **argv) {
            "command fill %.2f s (the walker read for %.2f s of it), longest wait of a message "
            "sent to the window %.0f ms, to an idle window %.0f ms, own %.0f ms, children walked "
            "per insert %.2f; "
-           "watcher refill %.2f s, longest wait %.0f ms (%ld sent), idle %.0f ms, own %.0f ms, "
-           "children walked per insert %.2f; "
+           "watcher refill %.2f s, tree messages %ld, longest wait %.0f ms (%ld sent), idle "
+           "%.0f ms, own %.0f ms, children walked per insert %.2f; "
+           "churn of %ld changes: CPU share of a core %.2f, Wine's server %.2f, %ld tree "
+           "updates, %ld tree messages, tree matched %.0f ms after the last change; "
            "reset on the full tree %.2f s, longest wait %.0f ms, idle %.0f ms, own %.0f ms; "
            "children walked per freed item: emptied as %s's tree view asks %.2f (reset %.2f s, "
            "own wait %.0f ms), as Windows' asks %.2f (reset %.2f s, own wait %.0f ms); "
            "uncharted reset emptying as %s's asks %.2f s, as Windows' asks %.2f s; "
-           "longest tree call %.0f ms, %.0f bytes per item; quit during a refill with keys "
+           "longest tree call %.0f ms, %.0f bytes per item, watches armed %.2f s after the fill; quit during a refill with keys "
            "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
            lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
            dCommandWait * 1000, dCommandIdle * 1000, dCommandOwn * 1000, dCommandWalked, dRefill,
-           dRefillWait * 1000, nRefillSent, dRefillIdle * 1000, dRefillOwn * 1000, dRefillWalked,
+           nRefillMessages, dRefillWait * 1000, nRefillSent, dRefillIdle * 1000,
+           dRefillOwn * 1000, dRefillWalked, nChurnChanges, dCpuShare, dServerShare,
+           nChurnUpdates, nChurnMessages, dMatchAfter >= 0 ? dMatchAfter * 1000 : -1,
            dReset, dResetWait * 1000, dResetIdle * 1000, dResetOwn * 1000,
            bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0], dOrderWait[0] * 1000,
            dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, bWine ? "Wine" : "Windows",
-           dUncharted[0], dUncharted[1], dLongestCall * 1000, dBytesPerItem, dQuit * 1000,
+           dUncharted[0], dUncharted[1], dLongestCall * 1000, dBytesPerItem, dArmed, dQuit * 1000,
            dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down

@@ -5,23 +5,33 @@
 # with N:W also one key there with W empty subkeys, and with N:W:SHAPES
 # registry links of those shapes (up, twin, sibling, chain), then prints the tree
 # size, the bare walk, the command fill (and how long its walker read) and
-# the watcher refill, for each the longest wait of a message sent to the
-# window meanwhile (and to an idle window, for Wine's own stalls) and the
-# children Windows' tree view would walk per insert, then the memory per
-# tree item, a quit during a refill while keys change, and the ratios.
+# the watcher's update after one added key (with the messages it sent the
+# tree), for each the longest wait of a message sent to the window meanwhile
+# (and to an idle window, for Wine's own stalls) and the children Windows'
+# tree view would walk per insert; then a churn of a key added or deleted
+# every 100 ms for 20 s, with Corvane's and Wine's server's share of a core
+# and how long after the last change the tree matched the registry; then
+# the memory per tree item, a quit during a refill while keys change, and
+# the ratios.
 # Exits non-zero when a run fails; the benchmark bounds its own waits, and a
 # stuck Wine is cut off after 30 min.
 # Usage: scripts/bench-registry.sh [N[:W[:SHAPE,...]] ...]   (default: 20000:20000)
-# CORVANE_BENCH_BUILDS="dir ..." runs, for each N, the corvane_bench.exe of
-# each of those build folders in turn (say, an older commit's and this
-# one's), each on a fresh copy of the same hive: before and after in one run.
+#   e.g. scripts/bench-registry.sh 20000 200000
+# CORVANE_BENCH_BUILDS="dir ..." builds and runs, for each N, the
+# corvane_bench.exe of each of those configured build folders in turn (say,
+# an older commit's and this one's), each on a fresh copy of the same hive:
+# before and after in one run. Without it, build/win64 is the one.
 set -e
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$src/build/win64
 sizes=${*:-20000:20000}
 
-[ -f "$build/build.ninja" ] || cmake --preset win64 -S "$src" -B "$build" >/dev/null
-cmake --build "$build" --target corvane_bench resource_dll >/dev/null
+[ -n "$CORVANE_BENCH_BUILDS" ] || [ -f "$build/build.ninja" ] ||
+    cmake --preset win64 -S "$src" -B "$build" >/dev/null
+for dir in ${CORVANE_BENCH_BUILDS:-$build}; do
+    cmake --build "$dir" --target corvane_bench resource_dll >/dev/null
+done
+mkdir -p "$build"
 
 export WINEPREFIX=$build/benchprefix
 . "$src/scripts/wine-env.sh"
@@ -74,6 +84,15 @@ with open(path, "a") as f:
         f.write('\n[Software\\\\CorvaneBench\\\\Wide\\\\W%06d] 1796649129\n' % k)
 PY
         wine_server_start
+        # This prefix's server, for its CPU time: other prefixes may have theirs.
+        CORVANE_WINESERVER_PID=
+        for pid in $(pgrep -x 'wineserver(32|64)?' || true); do
+            # A server may end meanwhile: its environ is gone.
+            if cat "/proc/$pid/environ" 2>/dev/null | tr '\0' '\n' | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+                CORVANE_WINESERVER_PID=$pid
+            fi
+        done
+        export CORVANE_WINESERVER_PID
         # Into a file, not a pipe: Wine's services would hold a pipe open.
         status=0
         # A hive with links of its own makes the bare walk read links as themselves.

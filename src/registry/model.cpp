@@ -4,6 +4,7 @@
 // Nodes live in a heap of their own, which a whole fill drops in one call.
 #include "registry/registry.h"
 
+#include <cstddef>
 #include <cstring>
 
 KeyNode *pModelRoot = NULL;

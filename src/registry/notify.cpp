@@ -5,8 +5,8 @@
 // that thread: it arms a part's next wait before telling it, and keeps at
 // most one notice on its way, so a burst of changes costs one.
 // A registry wait belongs to the thread that armed it, so this thread arms
-// every one; the thread pool only waits on their events. A stop event ends
-// it when the program quits.
+// every one; small threads of its own wait on their events, up to 62 each.
+// A stop event ends them all when the program quits.
 #include "registry/namebuf.h"
 #include "registry/registry.h"
 
@@ -23,7 +23,8 @@ static HKEY hWholeKey;    // the whole hive's wait, when armed
 
 struct Part {
     HKEY hKey;
-    HANDLE hEvent, hWait;
+    HANDLE hEvent;
+    BOOL bArmed; // its event is waited on
     LONG nParent;
     BOOL bSubtree;
     char *lpszPath;
@@ -74,12 +75,79 @@ static void ReadAgain(LONG nWatch) {
         bUnlocated = TRUE;
 }
 
-static VOID CALLBACK PartFired(PVOID lpWatch, BOOLEAN) {
+// ---- The waiting threads, each for a group of parts ----
+static const LONG PARTS_PER_WAITER = MAXIMUM_WAIT_OBJECTS - 2;
+static const LONG MAX_WAITERS = 2 * MAX_WATCHES / PARTS_PER_WAITER + 1;
+static HANDLE hWaiter[MAX_WAITERS], hWaiterWake[MAX_WAITERS];
+static BOOL bWakeDue[MAX_WAITERS]; // told once, after a whole batch of changes
+
+static void WakeWaiters(void) {
+    for (LONG i = 0; i < MAX_WAITERS; i++)
+        if (bWakeDue[i]) {
+            bWakeDue[i] = FALSE;
+            SetEvent(hWaiterWake[i]);
+        }
+}
+
+static DWORD WINAPI WaitParts(LPVOID lpGroup) {
+    LONG nGroup = (LONG)(INT_PTR)lpGroup;
+    HANDLE hWait[MAXIMUM_WAIT_OBJECTS] = {hStop, hWaiterWake[nGroup]};
+    LONG nWatches[MAXIMUM_WAIT_OBJECTS];
+    for (;;) {
+        DWORD n = 2;
+        EnterCriticalSection(&csWatch);
+        for (LONG i = nGroup * PARTS_PER_WAITER;
+             i < (nGroup + 1) * PARTS_PER_WAITER && i < nPartsMax; i++)
+            if (pParts[i].bArmed) {
+                nWatches[n] = i;
+                hWait[n++] = pParts[i].hEvent;
+            }
+        LeaveCriticalSection(&csWatch);
+        DWORD dwWoken = WaitForMultipleObjects(n, hWait, FALSE, INFINITE);
+        if (dwWoken == WAIT_OBJECT_0)
+            return 0;
+        if (dwWoken == WAIT_FAILED) // a part closed under it: wait to be told
+            WaitForMultipleObjects(2, hWait, FALSE, INFINITE);
+        if (dwWoken < WAIT_OBJECT_0 + 2 || dwWoken >= WAIT_OBJECT_0 + n)
+            continue;
+        LONG nWatch = nWatches[dwWoken - WAIT_OBJECT_0];
+        EnterCriticalSection(&csWatch);
+        if (pParts[nWatch].bArmed && pParts[nWatch].hEvent == hWait[dwWoken - WAIT_OBJECT_0]) {
+            pParts[nWatch].bArmed = FALSE;
+            if (!Push(&pnFired, &nFired, &nFiredMax, nWatch))
+                bUnlocated = TRUE;
+        }
+        LeaveCriticalSection(&csWatch);
+        SetEvent(hFired);
+    }
+}
+
+// The part's event joins its group's wait, whose thread starts the first time.
+static BOOL WaitOn(LONG nWatch) {
+    LONG nGroup = nWatch / PARTS_PER_WAITER;
+    if (nGroup >= MAX_WAITERS)
+        return FALSE;
+    if (!hWaiterWake[nGroup])
+        hWaiterWake[nGroup] = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!hWaiter[nGroup] && hWaiterWake[nGroup])
+        hWaiter[nGroup] = CreateThread(NULL, 64 * 1024, WaitParts, (LPVOID)(INT_PTR)nGroup,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    if (!hWaiter[nGroup])
+        return FALSE;
     EnterCriticalSection(&csWatch);
-    if (!Push(&pnFired, &nFired, &nFiredMax, (LONG)(INT_PTR)lpWatch))
-        bUnlocated = TRUE;
+    pParts[nWatch].bArmed = TRUE;
     LeaveCriticalSection(&csWatch);
-    SetEvent(hFired);
+    bWakeDue[nGroup] = TRUE;
+    return TRUE;
+}
+
+static void StopWaiting(LONG nWatch) {
+    EnterCriticalSection(&csWatch);
+    BOOL bWas = pParts[nWatch].bArmed;
+    pParts[nWatch].bArmed = FALSE;
+    LeaveCriticalSection(&csWatch);
+    if (bWas)
+        bWakeDue[nWatch / PARTS_PER_WAITER] = TRUE;
 }
 
 // A handle of its own to the hive: a wait belongs to the handle it was armed
@@ -136,17 +204,14 @@ static BOOL ArmPart(LONG nWatch) {
     ResetEvent(p->hEvent);
     return RegNotifyChangeKeyValue(p->hKey, p->bSubtree, REG_NOTIFY_CHANGE_NAME, p->hEvent, TRUE) ==
                ERROR_SUCCESS &&
-           RegisterWaitForSingleObject(&p->hWait, p->hEvent, PartFired, (PVOID)(INT_PTR)nWatch,
-                                       INFINITE, WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD);
+           WaitOn(nWatch);
 }
 
 static void ClosePart(LONG nWatch, BOOL bForget) {
     if (nWatch < 0 || nWatch >= nPartsMax)
         return;
     Part *p = &pParts[nWatch];
-    if (p->hWait)
-        UnregisterWaitEx(p->hWait, INVALID_HANDLE_VALUE);
-    p->hWait = NULL;
+    StopWaiting(nWatch);
     if (p->hKey)
         RegCloseKey(p->hKey);
     p->hKey = NULL;
@@ -154,7 +219,9 @@ static void ClosePart(LONG nWatch, BOOL bForget) {
         if (p->hEvent)
             CloseHandle(p->hEvent);
         HeapFree(GetProcessHeap(), 0, p->lpszPath);
+        EnterCriticalSection(&csWatch);
         ZeroMemory(p, sizeof(*p));
+        LeaveCriticalSection(&csWatch);
     }
 }
 
@@ -285,9 +352,6 @@ static void TakeFired(void) {
         if (nWatch < 0 || nWatch >= nPartsMax || !pParts[nWatch].hKey)
             continue;
         Part *p = &pParts[nWatch];
-        if (p->hWait)
-            UnregisterWaitEx(p->hWait, NULL);
-        p->hWait = NULL;
         if (!ArmPart(nWatch)) {
             // Its key is gone: the key above reads it out, or in again.
             RegCloseKey(p->hKey);
@@ -321,6 +385,7 @@ DWORD WINAPI ChangeNotify(LPVOID) {
         if (WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
             break;
         TakeRequests();
+        WakeWaiters();
         TellIfAny();
         if (bWholeWanted)
             ArmWhole();
@@ -347,10 +412,11 @@ DWORD WINAPI ChangeNotify(LPVOID) {
             LeaveCriticalSection(&csWatch);
         }
         TakeFired();
+        WakeWaiters();
         TellIfAny();
     }
-    for (LONG i = 0; i < nPartsMax; i++)
-        ClosePart(i, TRUE);
+    // The parts' keys and events go with the process: closing thousands
+    // would hold the quit.
     CloseWhole();
     InterlockedExchange(&nWatchState, WATCH_ENDED);
     return 0;
@@ -376,10 +442,12 @@ static void Ask(int nKind, LONG nWatch, const char *lpszPath, BOOL bSubtree, LON
     pReq->bReadNow = bReadNow;
     if (lpszPath)
         memcpy(pReq->szPath, lpszPath, cbPath);
+    BOOL bFirst = !pFirstRequest; // one wake takes the whole list
     (pLastRequest ? pLastRequest->pNext : pFirstRequest) = pReq;
     pLastRequest = pReq;
     LeaveCriticalSection(&csWatch);
-    SetEvent(hRequest);
+    if (bFirst)
+        SetEvent(hRequest);
 }
 
 void WatchWhole(void) {
@@ -425,6 +493,14 @@ void CreateWatcher(void) {
         InitializeCriticalSection(&csWatch);
         bLockMade = TRUE;
     }
+    for (LONG i = 0; i < nPartsMax; i++) // of an earlier window's watcher
+        ClosePart(i, TRUE);
+    for (HANDLE &h : hWaiter) // ended with its stop
+        if (h) {
+            WaitForSingleObject(h, 1000);
+            CloseHandle(h);
+            h = NULL;
+        }
     bWholeWanted = TRUE;
     bUnlocated = FALSE;
     nReady = nFired = 0;
