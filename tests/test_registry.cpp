@@ -860,6 +860,39 @@ TEST_F(RegistryTree, ABurstOfNewKeysDuringAnUpdateIsReadOnceMoreWhileTheWindowKe
     Nodes burst = ChildrenAt(tree, TestPath({"Burst"}));
     ASSERT_EQ(burst.size(), 1000u);
     EXPECT_EQ(burst[999].text, "K0999");
+
+    // One more key in the middle of a key 1,000 wide costs a few messages.
+    nTreeMessages = 0;
+    MakeKey("Burst\\K0500x");
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_LE(nTreeMessages, 20);
+    EXPECT_EQ(FillsDone(), nWhole);
+    burst = ChildrenAt(SnapTree(), TestPath({"Burst"}));
+    ASSERT_EQ(burst.size(), 1001u);
+    EXPECT_EQ(burst[501].text, "K0500x");
+}
+
+// A link made inside a part leads where no watch of the part looks: the
+// whole tree is filled again, once, and the link is then watched where it
+// leads, so a key made under its target shows at both places.
+TEST_F(RegistryTree, ALinkMadeInAPartRefillsOnceThenChangesShowWhereverItLeads) {
+    SetValue("Links\\Sibling\\Child", "inChild");
+    StartWatching();
+    LONG nWhole = FillsDone();
+    ASSERT_TRUE(MakeLink("Links\\ToSibling", "Links\\Sibling"));
+    MakeKey("Trigger"); // the link's target is a value: no key change says it is set
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_EQ(FillsDone(), nWhole + 1);
+    ExpectSameTree(SnapTree(), WalkRegistry());
+
+    nWhole = FillsDone();
+    MakeKey("Links\\Sibling\\Later");
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_EQ(FillsDone(), nWhole) << "a whole refill";
+    Nodes tree = SnapTree();
+    ExpectSameTree(tree, WalkRegistry());
+    EXPECT_GE(FindPath(tree, TestPath({"Links", "ToSibling", "Later"})), 0);
+    EXPECT_GE(FindPath(tree, TestPath({"Links", "Sibling", "Later"})), 0);
 }
 
 TEST_F(RegistryTree, CommandDuringARefillEndsItAndReturnsWithTheTreeComplete) {

@@ -302,8 +302,17 @@ static void TakeRequests(void) {
     Request *pReq = pFirstRequest;
     pFirstRequest = pLastRequest = NULL;
     LeaveCriticalSection(&csWatch);
-    while (pReq) {
+    BOOL bStopped = FALSE;
+    for (unsigned nTaken = 0; pReq; nTaken++) {
         Request *pNext = pReq->pNext;
+        // Arming thousands of parts takes a while: a quit does not wait for it.
+        if (!bStopped && nTaken % 64 == 63)
+            bStopped = WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0;
+        if (bStopped) {
+            HeapFree(GetProcessHeap(), 0, pReq);
+            pReq = pNext;
+            continue;
+        }
         switch (pReq->nKind) {
         case REQ_WHOLE:
             bWholeWanted = TRUE;
