@@ -797,6 +797,17 @@ TEST_F(RegistryTree, RegistryEditorAgainRefillsOnceAndStartsNoSecondWatcher) {
     ASSERT_TRUE(WaitSettled());
     EXPECT_EQ(FillCount(), 3);
     EXPECT_GE(FindPath(SnapTree(), TestPath({"Probe"})), 0);
+
+    // A window made after this one ends, in the same process, fills and
+    // keeps current as the first did: nothing of the old tree or its
+    // watches is left to trip over.
+    StopApp();
+    ASSERT_NE(StartApp(), (HWND)NULL);
+    pfnAppProc = (WNDPROC)SetWindowLongPtrA(AppWindow(), GWLP_WNDPROC, (LONG_PTR)RunProc);
+    StartWatching();
+    MakeKey("Probe\\Again");
+    ASSERT_TRUE(WaitSettled());
+    ExpectSameTree(SnapTree(), WalkRegistry());
 }
 
 TEST_F(RegistryTree, FailingChangeWaitBacksOffAndKeepsTrying) {

@@ -372,8 +372,8 @@ void OpenRegistryTree(void) {
     fill.nPhase = PHASE_IDLE;
     fill.bCommand = fill.bRefillDue = FALSE;
     fill.bNotesStale = FALSE;
+    DropAllWatches(); // before the model they point into goes
     ResetModel();
-    DropAllWatches();
     if (hTree)
         CreateWatcher();
 }

@@ -504,6 +504,11 @@ void CreateWatcher(void) {
     }
     for (LONG i = 0; i < nPartsMax; i++) // of an earlier window's watcher
         ClosePart(i, TRUE);
+    while (Request *pReq = pFirstRequest) { // asked of it after it ended
+        pFirstRequest = pReq->pNext;
+        HeapFree(GetProcessHeap(), 0, pReq);
+    }
+    pLastRequest = NULL;
     for (HANDLE &h : hWaiter) // ended with its stop
         if (h) {
             WaitForSingleObject(h, 1000);
