@@ -10,8 +10,6 @@
 
 #include <cstring>
 
-// The tree's images: a closed and an open folder for keys, a page for values.
-enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 };
 // A fill gives the window back this often (ms).
 static const double SLICE_MS = 15.0;
 
@@ -65,8 +63,8 @@ double NowMs(void) {
     return li.QuadPart / dTicksPerMs;
 }
 
-static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName, int nImage,
-                        int nSelected) {
+HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName, int nImage,
+                 int nSelected) {
     TVINSERTSTRUCTA tvi = {};
     tvi.hParent = hParent;
     tvi.hInsertAfter = hAfter;
@@ -334,7 +332,6 @@ static void BeginUpdate(void) {
     if (!UpdateQueued())
         return;
     SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
-    InterlockedExchange(&nUpdateMessages, 1);
     CollapseForUpdate();
     if (!NextRead()) {
         fill.nPhase = PHASE_SENDING; // nothing left to read: ends at the next step

@@ -19,23 +19,22 @@ static const DWORD SMALLEST_SPLIT = 256;
 static KeyNode **ppWatched; // by watch
 static LONG nWatchedMax, nFreeWatch;
 
+// Watches below nFreeWatch are all taken: the search for a free one starts there.
 static LONG NewWatch(KeyNode *pNode) {
-    if (nFreeWatch >= nWatchedMax || nFreeWatch < 0) {
-        for (nFreeWatch = 0; nFreeWatch < nWatchedMax && ppWatched[nFreeWatch]; nFreeWatch++)
-            ;
-        if (nFreeWatch == nWatchedMax) {
-            if (nWatchedMax >= 2 * MAX_WATCHES)
-                return -1;
-            LONG nNew = nWatchedMax ? nWatchedMax * 2 : 256;
-            void *pNew =
-                ppWatched ? HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, ppWatched,
-                                        nNew * sizeof(KeyNode *))
-                          : HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nNew * sizeof(KeyNode *));
-            if (!pNew)
-                return -1;
-            ppWatched = (KeyNode **)pNew;
-            nWatchedMax = nNew;
-        }
+    while (nFreeWatch < nWatchedMax && ppWatched[nFreeWatch])
+        nFreeWatch++;
+    if (nFreeWatch == nWatchedMax) {
+        if (nWatchedMax >= 2 * MAX_WATCHES)
+            return -1;
+        LONG nNew = nWatchedMax ? nWatchedMax * 2 : 256;
+        void *pNew = ppWatched
+                         ? HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, ppWatched,
+                                       nNew * sizeof(KeyNode *))
+                         : HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nNew * sizeof(KeyNode *));
+        if (!pNew)
+            return -1;
+        ppWatched = (KeyNode **)pNew;
+        nWatchedMax = nNew;
     }
     LONG nWatch = nFreeWatch++;
     ppWatched[nWatch] = pNode;

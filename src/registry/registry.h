@@ -51,6 +51,10 @@ extern BOOL bKeyLinked; // the key KeyLoops last let through was reached through
 
 // ---- filltree.cpp ----
 double NowMs(void);
+// The tree's images: a closed and an open folder for keys, a page for values.
+enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 };
+HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName, int nImage,
+                 int nSelected);
 
 // ---- keylist.cpp: the tree's keys, so the next fill can empty it in pieces ----
 void NoteKey(HTREEITEM hItem, unsigned nDepth); // one went in
@@ -114,11 +118,10 @@ BOOL ApplyUpdate(double dDeadline); // TRUE once every change is in the tree
 void CollapseForUpdate(void);       // what the user opened, before the first change
 void EndUpdates(void);              // what was read is sent at once; nothing more queued
 void ScrollToTop(void);
-void ForgetOpened(void);              // a whole fill: nothing is open
-BOOL TooManyOpened(void);             // more opened than kept: only a whole fill closes them
-extern BOOL bModelBroken;             // an update ran out of memory half way
-extern volatile LONG nUpdatesDone;    // updates that reached the tree
-extern volatile LONG nUpdateMessages; // tree messages of the last update
+void ForgetOpened(void);           // a whole fill: nothing is open
+BOOL TooManyOpened(void);          // more opened than kept: only a whole fill closes them
+extern BOOL bModelBroken;          // an update ran out of memory half way
+extern volatile LONG nUpdatesDone; // updates that reached the tree
 
 // ---- notify.cpp: the change watcher ----
 extern volatile LONG nNoticesQueued; // a WM_REFILLTREE is on its way

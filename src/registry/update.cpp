@@ -37,7 +37,6 @@ static struct {
 
 volatile LONG nUpdatesDone = 0;
 BOOL bModelBroken = FALSE;
-volatile LONG nUpdateMessages = 0;
 
 void QueueUpdates(const LONG *pnWatches, DWORD nCount) {
     for (DWORD i = 0; i < nCount; i++) {
@@ -116,6 +115,11 @@ void TakeUpdateRecord(unsigned nDepth, int nKind, const char *lpszName) {
 
 // ---- Working out the changes ----
 
+static void Release(void *p) {
+    if (p)
+        HeapFree(GetProcessHeap(), 0, p);
+}
+
 static BOOL AddOp(int nKind, KeyNode *pParent, KeyNode *pNode, DWORD cbValue, KeyNode *pAfterKey,
                   DWORD cbAfter, HTREEITEM hDelete) {
     if (upd.nOps == upd.nOpsMax) {
@@ -153,8 +157,7 @@ static BOOL OpsForSubtree(KeyNode *pNode) {
     BOOL bOk = TRUE;
     while (bOk && nAt > 0)
         bOk = AddOp(OP_VALUE, pNode, NULL, pcb[--nAt], pLastSub, NO_VALUE, NULL);
-    if (pcb)
-        HeapFree(GetProcessHeap(), 0, pcb);
+    Release(pcb);
     return bOk;
 }
 
@@ -273,14 +276,10 @@ static BOOL CompareSubkeys(KeyNode *pOld, KeyNode *pNew) {
             FreeKeyNode(ppGone[n]);
     }
     ModelFree(ppResult);
-    if (ppGone)
-        HeapFree(GetProcessHeap(), 0, ppGone);
-    if (old.pnSlots)
-        HeapFree(GetProcessHeap(), 0, old.pnSlots);
-    if (fresh.pnSlots)
-        HeapFree(GetProcessHeap(), 0, fresh.pnSlots);
-    if (ppNames)
-        HeapFree(GetProcessHeap(), 0, ppNames);
+    Release(ppGone);
+    Release(old.pnSlots);
+    Release(fresh.pnSlots);
+    Release(ppNames);
     return bOk;
 }
 
@@ -330,14 +329,10 @@ static BOOL CompareValues(KeyNode *pOld, const KeyNode *pNew) {
         pResult = NULL;
     }
     ModelFree(pResult);
-    if (old.pnSlots)
-        HeapFree(GetProcessHeap(), 0, old.pnSlots);
-    if (fresh.pnSlots)
-        HeapFree(GetProcessHeap(), 0, fresh.pnSlots);
-    if (ppNames)
-        HeapFree(GetProcessHeap(), 0, ppNames);
-    if (pcbOld)
-        HeapFree(GetProcessHeap(), 0, pcbOld);
+    Release(old.pnSlots);
+    Release(fresh.pnSlots);
+    Release(ppNames);
+    Release(pcbOld);
     return bOk;
 }
 
@@ -375,25 +370,9 @@ int CompareUpdate(void) {
 
 // ---- Sending them ----
 
-static LRESULT TreeMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    InterlockedIncrement(&nUpdateMessages);
-    return SendMessageA(hTree, uMsg, wParam, lParam);
-}
-
-static HTREEITEM InsertItem(HTREEITEM hParent, HTREEITEM hAfter, const char *lpszName, BOOL bKey) {
-    TVINSERTSTRUCTA tvi = {};
-    tvi.hParent = hParent;
-    tvi.hInsertAfter = hAfter;
-    tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-    tvi.item.pszText = (LPSTR)lpszName;
-    tvi.item.iImage = bKey ? 0 : 2;
-    tvi.item.iSelectedImage = bKey ? 1 : 2;
-    return (HTREEITEM)TreeMessage(TVM_INSERTITEMA, 0, (LPARAM)&tvi);
-}
-
 static void RunOp(const TreeOp *pOp) {
     if (pOp->nKind == OP_DELETE) {
-        TreeMessage(TVM_DELETEITEM, 0, (LPARAM)pOp->hDelete);
+        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)pOp->hDelete);
         return;
     }
     HTREEITEM hParent = pOp->pParent->hItem;
@@ -405,11 +384,14 @@ static void RunOp(const TreeOp *pOp) {
     if (!hAfter)
         hAfter = TVI_FIRST; // what it goes after is not in the tree either
     if (pOp->nKind == OP_KEY) {
-        pOp->pNode->hItem = hParent ? InsertItem(hParent, hAfter, pOp->pNode->szName, TRUE) : NULL;
+        pOp->pNode->hItem =
+            hParent ? Insert(hParent, hAfter, pOp->pNode->szName, IMG_FOLDER, IMG_FOLDER_OPEN)
+                    : NULL;
         return;
     }
     BYTE *pRecord = pOp->pParent->pValues + pOp->cbValue;
-    HTREEITEM hItem = hParent ? InsertItem(hParent, hAfter, ValueName(pRecord), FALSE) : NULL;
+    HTREEITEM hItem =
+        hParent ? Insert(hParent, hAfter, ValueName(pRecord), IMG_VALUE, IMG_VALUE) : NULL;
     memcpy(pRecord, &hItem, sizeof(hItem));
 }
 
@@ -417,9 +399,9 @@ static void RunOp(const TreeOp *pOp) {
 // item deleted below stays on the list.
 void CollapseForUpdate(void) {
     for (DWORD i = 0; i < upd.nOpened; i++)
-        TreeMessage(TVM_EXPAND, TVE_COLLAPSE, (LPARAM)upd.phOpened[i]);
+        SendMessageA(hTree, TVM_EXPAND, TVE_COLLAPSE, (LPARAM)upd.phOpened[i]);
     upd.nOpened = 0;
-    TreeMessage(TVM_SELECTITEM, TVGN_CARET, 0);
+    SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, 0);
 }
 
 BOOL ApplyUpdate(double dDeadline) {
@@ -434,9 +416,9 @@ BOOL ApplyUpdate(double dDeadline) {
 
 // The first item at the top, as after a rebuild.
 void ScrollToTop(void) {
-    HTREEITEM hFirst = (HTREEITEM)TreeMessage(TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    HTREEITEM hFirst = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
     if (hFirst)
-        TreeMessage(TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)hFirst);
+        SendMessageA(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)hFirst);
 }
 
 void EndUpdates(void) {
