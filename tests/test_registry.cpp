@@ -490,7 +490,7 @@ class RegistryTree : public ::testing::Test {
         hHoldReleased = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     void TearDown() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop");
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
         // Every insert of every fill goes first, or after a known item; every
         // item freed heads its chain, or nearly; and every item freed was there.
         EXPECT_EQ(nWalkingInserts, 0);
@@ -747,7 +747,7 @@ TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDo
     ASSERT_NO_FATAL_FAILURE(Change("a key made in a top-level key", [] {
         HKEY hTop;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", 0, NULL, 0,
-                                  KEY_ALL_ACCESS, NULL, &hTop, NULL),
+                                  KEY_ALL_ACCESS | VIEW, NULL, &hTop, NULL),
                   ERROR_SUCCESS);
         RegCloseKey(hTop);
     }));
@@ -757,7 +757,7 @@ TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDo
         Change("a key made in a key just made", [] { MakeKey("Fresh\\Inner"); }));
     EXPECT_GE(FindPath(SnapTree(), TestPath({"Fresh", "Inner"})), 0);
     ASSERT_NO_FATAL_FAILURE(Change("a key deleted in a top-level key", [] {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop");
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
     }));
 
     // The test root is watched whole; deleted, and made again under the
