@@ -317,8 +317,12 @@ static void TakeRequests(void) {
         case REQ_WHOLE:
             bWholeWanted = TRUE;
             ArmWhole(); // before the parts go, so no change falls between
-            for (LONG i = 0; i < nPartsMax; i++)
+            // Closing thousands of parts takes a while too.
+            for (LONG i = 0; i < nPartsMax && !bStopped; i++) {
                 ClosePart(i, TRUE);
+                if (i % 64 == 63)
+                    bStopped = WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0;
+            }
             break;
         case REQ_PART:
             if (!AddPart(pReq)) {
