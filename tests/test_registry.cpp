@@ -530,6 +530,45 @@ class RegistryTree : public ::testing::Test {
                 return after;
         }
     }
+    // A key change: only its part is read again and only what differs is
+    // sent, with no whole refill and a few tree messages, and the tree is
+    // what a rebuild gives, item for item, collapsed, nothing selected, the
+    // first item at the top. The first item is then opened and selected
+    // again by hand, for the next change to close.
+    LONG nWholeFills = 0, nUpdates = 0;
+    void StartUpdating() {
+        StartWatching();
+        nWholeFills = FillsDone();
+        nUpdates = nUpdatesDone;
+        OnUiThread([] {
+            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+            SendMessageA(hTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)hItem);
+        });
+    }
+    void ExpectUpdate(const char *lpszWhat, std::function<void()> fnChange, LONG nMost = 20) {
+        nTreeMessages = 0;
+        fnChange();
+        ASSERT_TRUE(WaitSettled()) << lpszWhat;
+        LONG nSent = nTreeMessages;
+        EXPECT_LE(nSent, nMost) << lpszWhat << ": more than the change needs";
+        EXPECT_EQ(FillsDone(), nWholeFills) << lpszWhat << ": a whole refill";
+        EXPECT_GT(nUpdatesDone, nUpdates) << lpszWhat;
+        nUpdates = nUpdatesDone;
+        Nodes tree = SnapTree();
+        ASSERT_NO_FATAL_FAILURE(ExpectSameTree(tree, WalkRegistry())) << lpszWhat;
+        for (const Node &n : tree)
+            ASSERT_FALSE(n.bExpanded) << lpszWhat << ": " << n;
+        OnUiThread([&] {
+            EXPECT_EQ(SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0), 0) << lpszWhat;
+            EXPECT_EQ(SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0),
+                      SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0))
+                << lpszWhat;
+            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+            PostMessageA(hTree, WM_KEYDOWN, VK_RIGHT, 0);
+            SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hItem);
+        });
+        Pump();
+    }
     // A key change starts a refill whose walker then waits at "Hold".
     void StartHeldRefill() {
         MakeKey("Hold");
@@ -704,47 +743,16 @@ TEST_F(RegistryTree, BeforeAnyRegistryCommandANewKeyLeavesTheTreeEmpty) {
 // rebuild gives, item for item, collapsed, nothing selected, the first item
 // at the top.
 TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDoNot) {
-    StartWatching();
-    LONG nWhole = FillsDone(), nUpdates = nUpdatesDone;
-    auto Change = [&](const char *lpszWhat, std::function<void()> fnChange) {
-        nTreeMessages = 0;
-        fnChange();
-        ASSERT_TRUE(WaitSettled()) << lpszWhat;
-        LONG nSent = nTreeMessages;
-        EXPECT_LE(nSent, 20) << lpszWhat << ": more than the change needs";
-        EXPECT_EQ(FillsDone(), nWhole) << lpszWhat << ": a whole refill";
-        EXPECT_GT(nUpdatesDone, nUpdates) << lpszWhat;
-        nUpdates = nUpdatesDone;
-        Nodes tree = SnapTree();
-        ASSERT_NO_FATAL_FAILURE(ExpectSameTree(tree, WalkRegistry())) << lpszWhat;
-        for (const Node &n : tree)
-            ASSERT_FALSE(n.bExpanded) << lpszWhat << ": " << n;
-        OnUiThread([&] {
-            EXPECT_EQ(SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CARET, 0), 0) << lpszWhat;
-            EXPECT_EQ(SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0),
-                      SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0))
-                << lpszWhat;
-            // Opened and selected again by hand before the next change.
-            HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-            PostMessageA(hTree, WM_KEYDOWN, VK_RIGHT, 0);
-            SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hItem);
-        });
-        Pump();
-    };
-    OnUiThread([] {
-        HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-        SendMessageA(hTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)hItem);
-    });
-
+    StartUpdating();
     auto deep = TestPath({"Nested", "Level1", "Level2", "Level3", "New"});
-    ASSERT_NO_FATAL_FAILURE(
-        Change("a key made deep down", [] { MakeKey("Nested\\Level1\\Level2\\Level3\\New"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made deep down",
+                                         [] { MakeKey("Nested\\Level1\\Level2\\Level3\\New"); }));
     EXPECT_GE(FindPath(SnapTree(), deep), 0);
-    ASSERT_NO_FATAL_FAILURE(Change("a key deleted deep down",
-                                   [] { RemoveKey("Nested\\Level1\\Level2\\Level3\\New"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key deleted deep down",
+                                         [] { RemoveKey("Nested\\Level1\\Level2\\Level3\\New"); }));
     EXPECT_LT(FindPath(SnapTree(), deep), 0);
 
-    ASSERT_NO_FATAL_FAILURE(Change("a key made in a top-level key", [] {
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made in a top-level key", [] {
         HKEY hTop;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", 0, NULL, 0,
                                   KEY_ALL_ACCESS | VIEW, NULL, &hTop, NULL),
@@ -752,21 +760,21 @@ TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDo
         RegCloseKey(hTop);
     }));
     EXPECT_GE(FindPath(SnapTree(), {"Software", "CorvaneTestTop"}), 0);
-    ASSERT_NO_FATAL_FAILURE(Change("a key made in a test key", [] { MakeKey("Fresh"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made in a test key", [] { MakeKey("Fresh"); }));
     ASSERT_NO_FATAL_FAILURE(
-        Change("a key made in a key just made", [] { MakeKey("Fresh\\Inner"); }));
+        ExpectUpdate("a key made in a key just made", [] { MakeKey("Fresh\\Inner"); }));
     EXPECT_GE(FindPath(SnapTree(), TestPath({"Fresh", "Inner"})), 0);
-    ASSERT_NO_FATAL_FAILURE(Change("a key deleted in a top-level key", [] {
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key deleted in a top-level key", [] {
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
     }));
 
     // The test root is watched whole; deleted, and made again under the
     // same name, which is another key to watch.
-    ASSERT_NO_FATAL_FAILURE(Change("a whole watched subtree deleted",
-                                   [] { DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a whole watched subtree deleted",
+                                         [] { DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT); }));
     EXPECT_LT(FindPath(SnapTree(), TestPath({})), 0);
-    ASSERT_NO_FATAL_FAILURE(Change("the subtree made again", [] { MakeKey("Again"); }));
-    ASSERT_NO_FATAL_FAILURE(Change("a key made in it", [] { MakeKey("Again\\Later"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("the subtree made again", [] { MakeKey("Again"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made in it", [] { MakeKey("Again\\Later"); }));
     EXPECT_GE(FindPath(SnapTree(), TestPath({"Again", "Later"})), 0);
 
     // A new value is no key change: the registry tells the watcher nothing.
@@ -776,12 +784,76 @@ TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDo
     EXPECT_EQ(FillCount(), nFills);
     EXPECT_EQ(Texts(ChildrenAt(SnapTree(), TestPath({"Again"}))),
               std::vector<std::string>{"Later"});
+    // The Reset empties the tree as the updates left it, not as the last
+    // whole fill did.
     SendCommand(IDM_RESET);
+    ExpectSameTree(SnapTree(), WalkRegistry());
     EXPECT_EQ(Texts(ChildrenAt(SnapTree(), TestPath({"Again"}))),
               (std::vector<std::string>{"Later", "Added"}));
     // A key deleted from among its parent's subkeys costs its place in the
     // chain: the two taken out of Software, and no other.
     EXPECT_LE(nWalkingFrees, 2);
+    nWalkingFrees = 0;
+}
+
+// A test root big enough to be cut: each of its keys is a part of its own.
+// Keys come and go there, and each keeps the watch it was given; then the
+// root goes with its parts and comes back with a key of an old name, which
+// is another key to watch.
+TEST_F(RegistryTree, KeysComingAndGoingUnderACutKeyEachKeepTheirOwnWatch) {
+    if (HKEY hKey = CreateKey("Ballast")) {
+        for (int i = 0; i < 300; i++) {
+            char szName[16];
+            snprintf(szName, sizeof(szName), "V%03d", i);
+            RegSetValueExA(hKey, szName, 0, REG_SZ, (const BYTE *)"x", 2);
+        }
+        RegCloseKey(hKey);
+    }
+    for (const char *lpszKey : {"A", "B", "C"})
+        MakeKey(lpszKey);
+    StartUpdating();
+    BOOL bCut = FALSE;
+    OnUiThread([&] {
+        const KeyNode *pNode = pModelRoot;
+        for (const char *lpszName : {"Software", "CorvaneTest"}) {
+            const KeyNode *pSub = NULL;
+            for (DWORD i = 0; pNode && i < pNode->nSubs; i++)
+                if (lstrcmpiA(pNode->ppSubs[i]->szName, lpszName) == 0)
+                    pSub = pNode->ppSubs[i];
+            pNode = pSub;
+        }
+        bCut = bPartsWatched && pNode && pNode->bShallow;
+    });
+    ASSERT_TRUE(bCut) << "the test root is not watched for its own subkeys";
+
+    // B's watch is free again: X takes it, and Y the next free one, not
+    // one of its neighbours'.
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a part deleted", [] { RemoveKey("B"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made where it was", [] { MakeKey("X"); }));
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("another key made", [] { MakeKey("Y"); }));
+    for (const char *lpszKey : {"A\\In", "C\\In", "X\\In", "Y\\In"})
+        ASSERT_NO_FATAL_FAILURE(ExpectUpdate(lpszKey, [&] { MakeKey(lpszKey); }));
+
+    // Gone and back while an update's read is held, so the tree still has
+    // the old A when the watcher sees the new one: seven items change, in
+    // one or two updates.
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate(
+        "the cut key made again with an old name",
+        [] {
+            InterlockedExchange(&bHoldArmed, 1);
+            MakeKey("Hold");
+            ASSERT_EQ(WaitForSingleObject(hHoldReached, HANG_GUARD), WAIT_OBJECT_0);
+            DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT);
+            MakeKey("A\\Again");
+            SetEvent(hHoldReleased);
+        },
+        40));
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectUpdate("a key made in the new key", [] { MakeKey("A\\Again\\Deeper"); }));
+    EXPECT_GE(FindPath(SnapTree(), TestPath({"A", "Again", "Deeper"})), 0);
+    EXPECT_LT(FindPath(SnapTree(), TestPath({"C"})), 0);
+    // The test root taken out of Software's subkeys costs its place there.
+    EXPECT_LE(nWalkingFrees, 1);
     nWalkingFrees = 0;
 }
 
@@ -881,6 +953,31 @@ TEST_F(RegistryTree, ABurstOfNewKeysDuringAnUpdateIsReadOnceMoreWhileTheWindowKe
     burst = ChildrenAt(SnapTree(), TestPath({"Burst"}));
     ASSERT_EQ(burst.size(), 1001u);
     EXPECT_EQ(burst[501].text, "K0500x");
+
+    // Keys gone and keys new, side by side at one level, in one held
+    // update: each name lands where the registry lists it.
+    ResetEvent(hHoldReached);
+    ResetEvent(hHoldReleased);
+    InterlockedExchange(&bHoldArmed, 1);
+    MakeKey("Trigger2");
+    ASSERT_EQ(WaitForSingleObject(hHoldReached, HANG_GUARD), WAIT_OBJECT_0);
+    for (int i = 100; i < 140; i += 2) {
+        char szName[32];
+        snprintf(szName, sizeof(szName), "Burst\\K%04d", i);
+        RemoveKey(szName);
+        snprintf(szName, sizeof(szName), "Burst\\K%04dn", i + 1);
+        MakeKey(szName);
+    }
+    nTreeMessages = 0;
+    SetEvent(hHoldReleased);
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_LE(nTreeMessages, 100) << "40 names changed";
+    EXPECT_EQ(FillsDone(), nWhole);
+    ExpectSameTree(SnapTree(), WalkRegistry());
+    // Each key deleted from among its siblings costs its place in their
+    // chain, and no other free does.
+    EXPECT_LE(nWalkingFrees, 20);
+    nWalkingFrees = 0;
 }
 
 // A link made inside a part leads where no watch of the part looks: the
