@@ -14,7 +14,8 @@
 # the memory per tree item, a quit during a refill while keys change, and
 # the ratios.
 # Exits non-zero when a run fails; the benchmark bounds its own waits, and a
-# stuck Wine is cut off after 30 min.
+# stuck Wine is cut off after 30 min (CORVANE_BENCH_TIMEOUT seconds, for an
+# older build that rebuilds the whole tree on every change).
 # Usage: scripts/bench-registry.sh [N[:W[:SHAPE,...]] ...]   (default: 20000:20000)
 #   e.g. scripts/bench-registry.sh 20000 200000
 # CORVANE_BENCH_BUILDS="dir ..." builds and runs, for each N, the
@@ -98,7 +99,7 @@ PY
         # A hive with links of its own makes the bare walk read links as themselves.
         links=
         case "$n" in *:*:?*) links=links ;; esac
-        (cd "$dir" && timeout 1800 $wine ./corvane_bench.exe "N=$n" $links </dev/null >bench.out 2>&1) ||
+        (cd "$dir" && timeout ${CORVANE_BENCH_TIMEOUT:-1800} $wine ./corvane_bench.exe "N=$n" $links </dev/null >bench.out 2>&1) ||
             status=$?
         line=$(tr -d '\r' <"$dir/bench.out")
         [ -z "$CORVANE_BENCH_BUILDS" ] || echo "($dir)"
