@@ -895,6 +895,15 @@ TEST_F(RegistryTree, FailingChangeWaitBacksOffAndKeepsTrying) {
     MakeKey("AfterFailures");
     ASSERT_TRUE(WaitSettled());
     EXPECT_GE(FindPath(SnapTree(), TestPath({"AfterFailures"})), 0);
+
+    // A part whose wait fails to be armed again once it fired is not left
+    // unwatched: the next change in it shows too.
+    nFailWaits = 1;
+    MakeKey("AfterFailures\\Once");
+    ASSERT_TRUE(WaitSettled());
+    MakeKey("AfterFailures\\Once\\Again");
+    ASSERT_TRUE(WaitSettled());
+    ExpectSameTree(SnapTree(), WalkRegistry());
 }
 
 // Sends WM_NULL to the window again and again, keeping the longest wait.

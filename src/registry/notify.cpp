@@ -366,12 +366,10 @@ static void TakeFired(void) {
             continue;
         Part *p = &pParts[nWatch];
         if (!ArmPart(nWatch)) {
-            // Its key is gone: the key above reads it out, or in again.
-            RegCloseKey(p->hKey);
-            p->hKey = NULL;
-            EnterCriticalSection(&csWatch);
-            ReadAgain(p->nParent);
-            LeaveCriticalSection(&csWatch);
+            // Opened again by its path: a key gone is read out by the key
+            // above, and one that still takes no wait refills the whole tree.
+            ClosePart(nWatch, FALSE);
+            OpenPart(nWatch);
         }
         EnterCriticalSection(&csWatch);
         ReadAgain(nWatch);
