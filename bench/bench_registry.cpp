@@ -336,7 +336,8 @@ double ProcessCpu() {
     if (!GetProcessTimes(GetCurrentProcess(), &ft[0], &ft[1], &ft[2], &ft[3]))
         return -1;
     return (((ULONGLONG)ft[2].dwHighDateTime << 32 | ft[2].dwLowDateTime) +
-            ((ULONGLONG)ft[3].dwHighDateTime << 32 | ft[3].dwLowDateTime)) / 1e7;
+            ((ULONGLONG)ft[3].dwHighDateTime << 32 | ft[3].dwLowDateTime)) /
+           1e7;
 }
 
 // Wine's server's CPU seconds, utime and stime from its Linux /proc stat
@@ -355,8 +356,8 @@ double ServerCpu() {
     szStat[cb] = 0;
     const char *p = strrchr(szStat, ')'); // the name may hold spaces
     unsigned long nUser, nSystem;
-    if (!p || sscanf(p + 1, "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu", &nUser,
-                     &nSystem) != 2)
+    if (!p ||
+        sscanf(p + 1, "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %lu %lu", &nUser, &nSystem) != 2)
         return -1;
     return (nUser + nSystem) / 100.0;
 }
@@ -534,6 +535,10 @@ int main(int argc, char **argv) {
     t = Now();
     WaitFor([] { return WatcherIdle() != FALSE; }, dwBound);
     double dArmed = Now() - t;
+    // Read while the window is idle: nothing changes the table meanwhile.
+    long nWatches = 0;
+    for (LONG i = 0; i < 2 * MAX_WATCHES; i++)
+        nWatches += WatchedNode(i) != NULL;
     if (nWatchState != WATCH_WAITING) {
         fprintf(stderr, "%s: after the command the watcher is %s, not armed\n", lpszLabel,
                 WatchStateName(nWatchState));
@@ -584,8 +589,8 @@ int main(int argc, char **argv) {
             RegCloseKey(hKey);
         if (WaitForSingleObject(hFillEnded, dwBound) != WAIT_OBJECT_0 ||
             !WaitFor([] { return TreeMatches(-1, "", NULL); }, dwBound)) {
-            fprintf(stderr, "%s: the tree did not show the churn's key within %lu s\n",
-                    lpszLabel, dwBound / 1000);
+            fprintf(stderr, "%s: the tree did not show the churn's key within %lu s\n", lpszLabel,
+                    dwBound / 1000);
             nExit = 6;
         }
     }
@@ -615,9 +620,11 @@ int main(int argc, char **argv) {
             WaitFor([&] { return TreeMatches(nExpected, szNames, &dMatched); }, dwMatchBound)) {
             dMatchAfter = dMatched - dLastChange;
         } else if (nExit == 0) {
-            fprintf(stderr, "%s: %ld items, not %ld, %lu s after the churn; %ld update(s) "
-                    "meanwhile\n", lpszLabel, (long)pfnRealSend(hTree, TVM_GETCOUNT, 0, 0),
-                    nExpected, dwMatchBound / 1000, (long)(nUpdates - nUpdates0));
+            fprintf(stderr,
+                    "%s: %ld items, not %ld, %lu s after the churn; %ld update(s) "
+                    "meanwhile\n",
+                    lpszLabel, (long)pfnRealSend(hTree, TVM_GETCOUNT, 0, 0), nExpected,
+                    dwMatchBound / 1000, (long)(nUpdates - nUpdates0));
             nExit = 6;
         }
         nChurnUpdates = nUpdates - nUpdates0;
@@ -724,18 +731,18 @@ int main(int argc, char **argv) {
            "children walked per freed item: emptied as %s's tree view asks %.2f (reset %.2f s, "
            "own wait %.0f ms), as Windows' asks %.2f (reset %.2f s, own wait %.0f ms); "
            "uncharted reset emptying as %s's asks %.2f s, as Windows' asks %.2f s; "
-           "longest tree call %.0f ms, %.0f bytes per item, watches armed %.2f s after the fill; quit during a refill with keys "
+           "longest tree call %.0f ms, %.0f bytes per item, %ld watches, armed %.2f s after the "
+           "fill; quit during a refill with keys "
            "changing %.0f ms; fill/walk %.2f, refill/walk %.2f\n",
            lpszLabel, nWalked, nItems, nAfter, dWalk, dWalkBefore, dWalkAfter, dCommand, dRead,
            dCommandWait * 1000, dCommandIdle * 1000, dCommandOwn * 1000, dCommandWalked, dRefill,
-           nRefillMessages, dRefillWait * 1000, nRefillSent, dRefillIdle * 1000,
-           dRefillOwn * 1000, dRefillWalked, nChurnChanges, dCpuShare, dServerShare,
-           nChurnUpdates, nChurnMessages, dMatchAfter >= 0 ? dMatchAfter * 1000 : -1,
-           dReset, dResetWait * 1000, dResetIdle * 1000, dResetOwn * 1000,
-           bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0], dOrderWait[0] * 1000,
-           dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000, bWine ? "Wine" : "Windows",
-           dUncharted[0], dUncharted[1], dLongestCall * 1000, dBytesPerItem, dArmed, dQuit * 1000,
-           dCommand / dWalk, dRefill / dWalk);
+           nRefillMessages, dRefillWait * 1000, nRefillSent, dRefillIdle * 1000, dRefillOwn * 1000,
+           dRefillWalked, nChurnChanges, dCpuShare, dServerShare, nChurnUpdates, nChurnMessages,
+           dMatchAfter >= 0 ? dMatchAfter * 1000 : -1, dReset, dResetWait * 1000, dResetIdle * 1000,
+           dResetOwn * 1000, bWine ? "Wine" : "Windows", dWalkedPerFree[0], dOrderReset[0],
+           dOrderWait[0] * 1000, dWalkedPerFree[1], dOrderReset[1], dOrderWait[1] * 1000,
+           bWine ? "Wine" : "Windows", dUncharted[0], dUncharted[1], dLongestCall * 1000,
+           dBytesPerItem, nWatches, dArmed, dQuit * 1000, dCommand / dWalk, dRefill / dWalk);
     fflush(stdout);
     ExitProcess(nExit); // the app's thread may still be taking its window down
 }
