@@ -1055,6 +1055,10 @@ TEST_F(RegistryTree, QuitWhileKeysKeepChangingEndsTheProgramItsWalkerAndTheWatch
     PostMessageA(AppWindow(), WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitForBoxes(1, HANG_GUARD));
     EXPECT_EQ(BoxesSeen()[0].text, "Do you want to quit?");
+    // Released once the box is answered: until then the program may well go on
+    // with its updates, and the quit must stop a read that is under way.
+    HWND hBox = BoxesSeen()[0].hWnd;
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(hBox); }, HANG_GUARD));
     SetEvent(hHoldReleased);
     int nExit = -1;
     bool bExited = WaitForExit(HANG_GUARD, &nExit);
