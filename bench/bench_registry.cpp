@@ -161,12 +161,19 @@ SendMessageFn pfnRealSend;
 volatile double dFillEnd, dLongestCall;
 HANDLE hFillStarted, hFillEnded;
 // Every message sent to the tree, the count when the last update ended, the
-// updates ended, and whether one is under way (redraw off).
+// updates ended, and whether one is under way: from the first message the
+// window's thread sends the tree to the tree painted at the end (a small
+// update leaves redraw on, so that marks neither).
 volatile LONG nTreeMessages, nTreeMessagesAtEnd, nUpdates, bUpdating;
+DWORD dwWindowThread;
 
 LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree)
         InterlockedIncrement(&nTreeMessages);
+    if (hWnd == hTree && !bUpdating && GetCurrentThreadId() == dwWindowThread) {
+        bUpdating = 1;
+        SetEvent(hFillStarted);
+    }
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA)
         CountInsert((const TVINSERTSTRUCTA *)lParam);
     if (hWnd == hTree && uMsg == TVM_DELETEITEM)
@@ -179,18 +186,21 @@ LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         ChartInsert((const TVINSERTSTRUCTA *)lParam, (HTREEITEM)lResult);
     if (hWnd == hTree && Now() - t > dLongestCall)
         dLongestCall = Now() - t;
-    if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam) {
-        bUpdating = 1;
-        SetEvent(hFillStarted);
-    }
-    if (hWnd == hTree && uMsg == WM_SETREDRAW && wParam) {
+    return lResult;
+}
+
+typedef BOOL(WINAPI *UpdateWindowFn)(HWND);
+UpdateWindowFn pfnRealUpdateWindow;
+BOOL WINAPI TimeUpdateWindow(HWND hWnd) {
+    BOOL bResult = pfnRealUpdateWindow(hWnd);
+    if (hWnd == hTree && bUpdating) {
         dFillEnd = Now();
         nTreeMessagesAtEnd = nTreeMessages;
         InterlockedIncrement(&nUpdates);
         bUpdating = 0;
         SetEvent(hFillEnded);
     }
-    return lResult;
+    return bResult;
 }
 
 // The walk's last call reads HKEY_LOCAL_MACHINE's own values: during a fill
@@ -492,8 +502,11 @@ int main(int argc, char **argv) {
         fprintf(stderr, "the main window did not open\n");
         return 1;
     }
+    dwWindowThread = GetWindowThreadProcessId(AppWindow(), NULL);
     ImportPatch send("user32.dll", "SendMessageA", (void *)TimeSend);
     pfnRealSend = send.Original<SendMessageFn>();
+    ImportPatch paint("user32.dll", "UpdateWindow", (void *)TimeUpdateWindow);
+    pfnRealUpdateWindow = paint.Original<UpdateWindowFn>();
 
     // The command fill, with a thread sending to the window all along.
     int nExit = 0;

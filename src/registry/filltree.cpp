@@ -45,7 +45,8 @@ static struct {
     KeyNode *pNode[MAX_TREE_DEPTH]; // the model's key at each depth
     unsigned nOpenNodes;            // depths whose counts are still open
     BOOL bNotesStale;               // updates changed the tree since its notes
-    BYTE *pValues;                  // waiting values: parent, place, name
+    BOOL bRedrawOff;
+    BYTE *pValues; // waiting values: parent, place, name
     SIZE_T cbValues, cbValuesMax, cbFlushed;
 } fill;
 
@@ -192,6 +193,19 @@ static void TakeRecord(unsigned nDepth, int nKind, const char *lpszName) {
 
 enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
 
+// Turning redraw back on makes the tree view walk all its items, so an
+// update of a few items leaves it on.
+static const DWORD MANY_UPDATE_OPS = 64;
+static void RedrawOff(void) {
+    if (!fill.bRedrawOff)
+        SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
+    fill.bRedrawOff = TRUE;
+}
+static void RedrawOffIfMany(void) {
+    if (UpdateOpsLeft() > MANY_UPDATE_OPS)
+        RedrawOff();
+}
+
 // Takes what the walker has sent until the deadline or until no batch is
 // ready; done once the last batch is in.
 static StepResult TakeArrived(double dDeadline, void (*pfnTake)(unsigned, int, const char *)) {
@@ -269,6 +283,7 @@ static StepResult Step(double dDeadline) {
             default: fill.nPhase = PHASE_SENDING;
             }
         }
+        RedrawOffIfMany();
         if (!ApplyUpdate(dDeadline))
             return STEP_TIMEUP;
         fill.bNotesStale = TRUE;
@@ -284,6 +299,7 @@ static StepResult Step(double dDeadline) {
 // worked out so far go in at once, so the model says what the tree holds.
 static void EndFill(BOOL bRedraw) {
     if (fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING) {
+        RedrawOffIfMany();
         EndUpdates();
         fill.bNotesStale = TRUE;
     }
@@ -295,8 +311,10 @@ static void EndFill(BOOL bRedraw) {
     InterlockedExchange(&bSliceQueued, 0);
     if (fill.nPhase != PHASE_IDLE && fill.nPhase != PHASE_CLOSED) {
         fill.nPhase = PHASE_IDLE;
-        if (bRedraw)
+        if (bRedraw && fill.bRedrawOff) {
             SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+            fill.bRedrawOff = FALSE;
+        }
     }
     fill.bCommand = fill.bRefillDue = FALSE;
 }
@@ -323,6 +341,7 @@ static void BeginFill(BOOL bCommand) {
     fill.hLastSub[0] = NULL;
     // Redraw off first: emptying a big tree with it on repaints for nothing.
     SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
+    fill.bRedrawOff = TRUE;
     StartWalker(fill.nGeneration); // when it cannot start, the fill ends empty
 }
 
@@ -331,7 +350,7 @@ static void BeginFill(BOOL bCommand) {
 static void BeginUpdate(void) {
     if (!UpdateQueued())
         return;
-    SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
+    RedrawOffIfMany(); // what the user opened, to collapse
     CollapseForUpdate();
     if (!NextRead()) {
         fill.nPhase = PHASE_SENDING; // nothing left to read: ends at the next step
@@ -368,7 +387,7 @@ void OpenRegistryTree(void) {
     bWineTreeView = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
     fill.nPhase = PHASE_IDLE;
     fill.bCommand = fill.bRefillDue = FALSE;
-    fill.bNotesStale = FALSE;
+    fill.bNotesStale = fill.bRedrawOff = FALSE;
     DropAllWatches(); // before the model they point into goes
     ResetModel();
     if (hTree)

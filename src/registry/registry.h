@@ -117,6 +117,7 @@ enum { UPDATE_APPLY, UPDATE_NEXT, UPDATE_WHOLE };
 BOOL ApplyUpdate(double dDeadline); // TRUE once every change is in the tree
 void CollapseForUpdate(void);       // what the user opened, before the first change
 void EndUpdates(void);              // what was read is sent at once; nothing more queued
+DWORD UpdateOpsLeft(void);          // tree messages still to send, about
 void ScrollToTop(void);
 void ForgetOpened(void);           // a whole fill: nothing is open
 BOOL TooManyOpened(void);          // more opened than kept: only a whole fill closes them

@@ -421,6 +421,10 @@ void ScrollToTop(void) {
         SendMessageA(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)hFirst);
 }
 
+DWORD UpdateOpsLeft(void) {
+    return upd.nOps - upd.nDone + upd.nOpened;
+}
+
 void EndUpdates(void) {
     StopWalker();
     if (upd.pRead)
