@@ -17,9 +17,10 @@ unsigned long NextBackoff(unsigned long dwPause);
 
 // One walked name: its depth (0 for the hive's own subkeys and values) and
 // whether it is a key or a value.
-// A key read again may come without its subtree (kept), and a key reached
-// through links is marked by a record one level below it.
-enum { RECORD_KEY = 0, RECORD_VALUE = 1, RECORD_KEPT = 2, RECORD_LINKED = 3 };
+// A key read again may come without its subtree (kept), or be followed by
+// its last write time (a stamp, in hex), and a key reached through links is
+// marked by a record one level below it.
+enum { RECORD_KEY = 0, RECORD_VALUE = 1, RECORD_KEPT = 2, RECORD_LINKED = 3, RECORD_STAMP = 4 };
 
 // Writes a record (kind, depth, name and its terminator) into p; the bytes
 // used, or 0 when it does not fit in cbFree.

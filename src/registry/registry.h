@@ -22,9 +22,10 @@ struct TreeBatch {
 extern volatile LONG bSliceQueued; // a WM_FILLSLICE or its timer is on its way
 BOOL StartWalker(LONG nGeneration);
 struct KeyNode;
-// Reads one key again: its subtree, or with pKnown (the key as the tree
-// has it) its subkeys and values, going on only into subkeys it lacks.
-BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown);
+// Reads one key again (pKnown, as the tree has it): its subtree, or with
+// bShallow its subkeys and values, going on only into subkeys it lacks. A
+// key the tree has with no subkeys, unwritten since, comes back as kept.
+BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown, BOOL bShallow);
 // How the last walk ended, once its last batch is taken.
 enum { WALK_DONE, WALK_GONE, WALK_CANNOT_PLACE };
 extern volatile LONG nWalkEnd;
@@ -71,6 +72,7 @@ struct KeyNode {
     KeyNode *pParent;
     KeyNode **ppSubs; // in the tree's order once turned
     BYTE *pValues;    // nValues records: the item, then the name and its NUL
+    ULONGLONG nStamp; // its last write time when a part was last read, or 0
     DWORD nSubs, nSubsMax, nValues, cbValues, cbValuesMax;
     DWORD nItems;               // in its subtree, as the last whole fill read it
     LONG nWatch;                // its watch, or -1

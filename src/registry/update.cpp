@@ -7,6 +7,7 @@
 #include "registry/namebuf.h"
 #include "registry/registry.h"
 
+#include <cstdlib>
 #include <cstring>
 
 enum { OP_DELETE, OP_KEY, OP_VALUE };
@@ -79,7 +80,7 @@ BOOL StartUpdateRead(LONG nGeneration) {
         upd.bCannotPlace = FALSE;
         if (pTarget->bShallow && !TurnNames(pTarget))
             upd.bCannotPlace = TRUE;
-        if (StartPartWalker(nGeneration, szPath, pTarget->bShallow ? pTarget : NULL))
+        if (StartPartWalker(nGeneration, szPath, pTarget, pTarget->bShallow))
             return TRUE;
         FreeKeyNode(upd.pRead);
         upd.pRead = NULL;
@@ -96,6 +97,11 @@ void TakeUpdateRecord(unsigned nDepth, int nKind, const char *lpszName) {
         // A link inside a part: its target is watched by nothing here.
         if (nDepth > upd.nTopDepth)
             upd.bCannotPlace = TRUE;
+        return;
+    }
+    if (nKind == RECORD_STAMP) {
+        if (upd.pAt[nDepth]) // the key just read
+            upd.pAt[nDepth]->nStamp = strtoull(lpszName, NULL, 16);
         return;
     }
     if (!pParent)
@@ -261,8 +267,10 @@ static BOOL CompareSubkeys(KeyNode *pOld, KeyNode *pNew) {
             KeyNode *pFresh = pNew->ppSubs[j++];
             ppResult[nResult++] = pKeep;
             // A subkey watched on its own is read when its own watch says.
-            if (!pFresh->bKept)
+            if (!pFresh->bKept) {
+                pKeep->nStamp = pFresh->nStamp;
                 bOk = CompareKeys(pKeep, pFresh);
+            }
             pPrev = pKeep;
         }
         }

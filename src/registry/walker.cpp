@@ -5,6 +5,7 @@
 #include "registry/namebuf.h"
 #include "registry/registry.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +27,12 @@ static char *lpszPartPath;
 static const char **ppKnown;
 static DWORD nKnown;
 static unsigned nPartDepth; // of the part's subkeys
+// The key being read as the tree has it, or NULL. The window's thread
+// leaves the tree's copy alone while a part is read.
+static const KeyNode *pPartNode, *pReadModel;
+// Two writes within one tick of the clock (15.6 ms at most) may share a
+// time: a stamp is kept only once it is older than the walk by 20 ms.
+static ULONGLONG nStampBefore;
 
 // Waits for a free slot; FALSE once the fill is cancelled.
 static BOOL OpenBatch(void) {
@@ -93,6 +100,32 @@ static BOOL Known(const char *lpszName) {
     return bsearch(&lpszName, ppKnown, nKnown, sizeof(*ppKnown), CompareNames) != NULL;
 }
 
+// The tree's copy of subkey dwIndex, by its name: where the last one was
+// found, or one place either side (a key made or deleted before it).
+static const KeyNode *SubAt(const KeyNode *pKey, DWORD dwIndex, LONG *pnShift,
+                            const char *lpszName) {
+    const LONG nTry[3] = {*pnShift, *pnShift - 1, *pnShift + 1};
+    for (LONG nShift : nTry) {
+        LONG n = (LONG)dwIndex + nShift;
+        if (n < 0 || n >= (LONG)pKey->nSubs)
+            continue;
+        const KeyNode *pSub = pKey->ppSubs[pKey->bTurned ? n : pKey->nSubs - 1 - n];
+        if (strcmp(pSub->szName, lpszName) == 0) {
+            *pnShift = nShift;
+            return pSub;
+        }
+    }
+    return NULL;
+}
+
+// A key that had no subkeys and is unwritten since has the same values
+// and still no subkeys: a write to either, or a subkey made or deleted,
+// gives it a new time.
+static BOOL Unwritten(const KeyNode *pSub, ULONGLONG nStamp) {
+    return pSub && pSub->nStamp && pSub->nStamp == nStamp && pSub->nSubs == 0 && pSub->hItem &&
+           !pSub->bLinked;
+}
+
 // Depth-first, pre-order: subkeys (each with its subtree), then value names,
 // all at nDepth, each pass last name first (the tree puts each name first
 // under its parent). A turn that fails is skipped, so no garbage is ever
@@ -120,6 +153,8 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
     dwMaxNameLen = dwMaxNameLen * 3 + 1;
     dwMaxValueNameLen = dwMaxValueNameLen * 3 + 1;
+    const KeyNode *pModel = pReadModel;
+    LONG nShift = pModel ? (LONG)pModel->nSubs - (LONG)dwSubKeys : 0;
     lpszName = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwMaxNameLen);
     lpszValueName = (char *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, dwMaxValueNameLen);
     if (!lpszName || !lpszValueName)
@@ -128,7 +163,9 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
     // A name that grew since the size query is read again with a bigger buffer.
     for (dwIndex = dwSubKeys; bGoOn && dwIndex > 0;) {
         dwNameLen = dwMaxNameLen;
-        lReturn = RegEnumKeyExA(hKey, dwIndex - 1, lpszName, &dwNameLen, NULL, NULL, NULL, NULL);
+        FILETIME ftWritten = {0, 0};
+        lReturn =
+            RegEnumKeyExA(hKey, dwIndex - 1, lpszName, &dwNameLen, NULL, NULL, NULL, &ftWritten);
         if (lReturn == ERROR_MORE_DATA && GrowBuffer(&lpszName, &dwMaxNameLen))
             continue;
         dwIndex--;
@@ -141,10 +178,23 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth) {
             bGoOn = Emit(nDepth, RECORD_KEPT, lpszName); // watched on its own
             continue;
         }
+        ULONGLONG nStamp = (ULONGLONG)ftWritten.dwHighDateTime << 32 | ftWritten.dwLowDateTime;
+        const KeyNode *pSub = pModel ? SubAt(pModel, dwIndex, &nShift, lpszName) : NULL;
+        if (Unwritten(pSub, nStamp)) {
+            bGoOn = Emit(nDepth, RECORD_KEPT, lpszName);
+            continue;
+        }
         bGoOn = Emit(nDepth, RECORD_KEY, lpszName);
+        if (bGoOn && lpszPartPath && nStamp && nStamp < nStampBefore) {
+            char szStamp[20];
+            snprintf(szStamp, sizeof(szStamp), "%08lx%08lx", ftWritten.dwHighDateTime,
+                     ftWritten.dwLowDateTime);
+            bGoOn = Emit(nDepth, RECORD_STAMP, szStamp);
+        }
         if (bGoOn && nDepth + 1 < MAX_TREE_DEPTH &&
             RegOpenKeyExA(hKey, lpszName, 0, samOpen, &hNewKey) == ERROR_SUCCESS) {
             lpszOpenedAs = lpszName;
+            pReadModel = pSub;
             bGoOn = EnumerateRegistry(hNewKey, nDepth + 1);
             RegCloseKey(hNewKey);
         }
@@ -231,6 +281,10 @@ static DWORD WINAPI WalkThread(LPVOID) {
     StartKeyPath();
     lpszOpenedAs = NULL;
     nWalkEnd = WALK_DONE;
+    pReadModel = pPartNode;
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    nStampBefore = ((ULONGLONG)ftNow.dwHighDateTime << 32 | ftNow.dwLowDateTime) - 200000;
     BOOL bGoOn = lpszPartPath ? WalkPart() : EnumerateRegistry(HKEY_LOCAL_MACHINE, 0);
     if (bGoOn && (pOpen || OpenBatch()))
         PublishBatch(TRUE);
@@ -256,20 +310,22 @@ static void FreePart(void) {
     lpszPartPath = NULL;
     ppKnown = NULL;
     nKnown = 0;
+    pPartNode = NULL;
 }
 
-BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown) {
+BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown, BOOL bShallow) {
     StopWalker();
     size_t cbPath = strlen(lpszPath) + 1;
     lpszPartPath = (char *)HeapAlloc(GetProcessHeap(), 0, cbPath);
-    if (pKnown && pKnown->nSubs)
+    if (bShallow && pKnown->nSubs)
         ppKnown = (const char **)HeapAlloc(GetProcessHeap(), 0, pKnown->nSubs * sizeof(char *));
-    if (!lpszPartPath || (pKnown && pKnown->nSubs && !ppKnown)) {
+    if (!lpszPartPath || (bShallow && pKnown->nSubs && !ppKnown)) {
         FreePart();
         return FALSE;
     }
     memcpy(lpszPartPath, lpszPath, cbPath);
-    if (pKnown) {
+    pPartNode = pKnown;
+    if (bShallow) {
         for (DWORD i = 0; i < pKnown->nSubs; i++)
             if (pKnown->ppSubs[i]->hItem)
                 ppKnown[nKnown++] = pKnown->ppSubs[i]->szName;
