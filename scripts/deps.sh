@@ -11,7 +11,15 @@ done
 if [ "$(id -u)" = 0 ]; then
     echo "Installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    # A mirror part-way through a sync fails the update for a while.
+    tries=1
+    until apt-get update -qq; do
+        [ $tries -lt 10 ] || exit 1
+        echo "apt-get update failed; trying again in 60 s ($tries of 9)" >&2
+        tries=$((tries + 1))
+        sleep 60
+    done
+    apt-get install -y -qq --no-install-recommends $missing >/dev/null
     exit $?
 fi
 echo "Missing packages. Run this, then try again:" >&2
