@@ -11,14 +11,7 @@ done
 if [ "$(id -u)" = 0 ]; then
     echo "Installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
-    # A mirror part-way through a sync fails the update for a while.
-    tries=1
-    until apt-get update -qq; do
-        [ $tries -lt 10 ] || exit 1
-        echo "apt-get update failed; trying again in 60 s ($tries of 9)" >&2
-        tries=$((tries + 1))
-        sleep 60
-    done
+    sh "$(dirname "$0")/apt-update.sh" -qq || exit 1
     apt-get install -y -qq --no-install-recommends $missing >/dev/null
     exit $?
 fi

@@ -34,17 +34,6 @@ cannot() {
 
 [ "$(id -u)" = 0 ] || cannot "must run as root: it installs wine32:i386 and qemu-user (bookworm-backports) and registers qemu for i386 programs with binfmt_misc"
 
-# A mirror part-way through a sync fails the update for a while.
-apt_update() {
-    tries=1
-    until apt-get update -q; do
-        [ $tries -lt 10 ] || return 1
-        echo "test-win32.sh: apt-get update failed; trying again in 60 s ($tries of 9)" >&2
-        tries=$((tries + 1))
-        sleep 60
-    done
-}
-
 installed() {
     dpkg-query -W -f '${Status}\n' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
@@ -61,7 +50,7 @@ if ! installed wine32:i386 || ! qemu_ok; then
         fail "dpkg --add-architecture i386 failed"
     # Backports from the same mirror as the machine's own Debian entry (apt
     # lists the entries it knows only after an update).
-    apt_update || fail "apt-get update failed"
+    sh "$root/scripts/apt-update.sh" -q || fail "apt-get update failed"
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$codename-backports"; then
         mirror=$(apt-get indextargets --format '$(REPO_URI)' "Release: $codename" \
@@ -69,7 +58,7 @@ if ! installed wine32:i386 || ! qemu_ok; then
         [ -n "$mirror" ] || fail "no Debian $codename entry in apt's sources to take the mirror from"
         printf 'deb %s %s-backports main\n' "$mirror" "$codename" \
             >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add $codename-backports"
-        apt_update || fail "apt-get update failed"
+        sh "$root/scripts/apt-update.sh" -q || fail "apt-get update failed"
     fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386 ||
         fail "could not install wine32:i386"

@@ -45,8 +45,8 @@ static struct {
     KeyNode *pNode[MAX_TREE_DEPTH]; // the model's key at each depth
     unsigned nOpenNodes;            // depths whose counts are still open
     BOOL bNotesStale;               // updates changed the tree since its notes
-    BOOL bRedrawOff;
-    BYTE *pValues; // waiting values: parent, place, name
+    BOOL bRedrawOff;                // the tree's, by WM_SETREDRAW
+    BYTE *pValues;                  // waiting values: parent, place, name
     SIZE_T cbValues, cbValuesMax, cbFlushed;
 } fill;
 

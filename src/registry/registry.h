@@ -22,10 +22,11 @@ struct TreeBatch {
 extern volatile LONG bSliceQueued; // a WM_FILLSLICE or its timer is on its way
 BOOL StartWalker(LONG nGeneration);
 struct KeyNode;
-// Reads one key again (pKnown, as the tree has it): its subtree, or with
-// bShallow its subkeys and values, going on only into subkeys it lacks. A
-// key the tree has with no subkeys, unwritten since, comes back as kept.
-BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown, BOOL bShallow);
+// Reads one key again (pKnown, as the tree has it): its subtree, or for a
+// key watched for its own subkeys its subkeys and values, going on only
+// into subkeys it lacks. A key the tree has with no subkeys, unwritten
+// since, comes back as kept.
+BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown);
 // How the last walk ended, once its last batch is taken.
 enum { WALK_DONE, WALK_GONE, WALK_CANNOT_PLACE };
 extern volatile LONG nWalkEnd;

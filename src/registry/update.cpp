@@ -80,7 +80,7 @@ BOOL StartUpdateRead(LONG nGeneration) {
         upd.bCannotPlace = FALSE;
         if (pTarget->bShallow && !TurnNames(pTarget))
             upd.bCannotPlace = TRUE;
-        if (StartPartWalker(nGeneration, szPath, pTarget, pTarget->bShallow))
+        if (StartPartWalker(nGeneration, szPath, pTarget))
             return TRUE;
         FreeKeyNode(upd.pRead);
         upd.pRead = NULL;

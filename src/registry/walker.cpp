@@ -313,8 +313,9 @@ static void FreePart(void) {
     pPartNode = NULL;
 }
 
-BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown, BOOL bShallow) {
+BOOL StartPartWalker(LONG nGeneration, const char *lpszPath, const KeyNode *pKnown) {
     StopWalker();
+    BOOL bShallow = pKnown->bShallow;
     size_t cbPath = strlen(lpszPath) + 1;
     lpszPartPath = (char *)HeapAlloc(GetProcessHeap(), 0, cbPath);
     if (bShallow && pKnown->nSubs)
