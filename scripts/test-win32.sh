@@ -32,7 +32,7 @@ cannot() {
     exit 3
 }
 
-[ "$(id -u)" = 0 ] || cannot "must run as root: it installs wine32:i386 and qemu-user (bookworm-backports) and registers qemu for i386 programs with binfmt_misc"
+[ "$(id -u)" = 0 ] || cannot "must run as root: it makes a root of 32-bit Wine in /opt, installs qemu-user (bookworm-backports) and registers qemu for i386 programs with binfmt_misc"
 
 installed() {
     dpkg-query -W -f '${Status}\n' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -43,14 +43,23 @@ qemu_ok() {
         dpkg --compare-versions "$(dpkg-query -W -f '${Version}' qemu-user)" ge 1:9.1
 }
 
-# 32-bit Wine and the emulator it runs under.
-if ! installed wine32:i386 || ! qemu_ok; then
-    echo "== installing wine32:i386 and qemu-user from bookworm-backports"
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ||
-        fail "dpkg --add-architecture i386 failed"
+# 32-bit Wine: the machine's own wine32:i386 if it has one, else a root of
+# its own that qemu looks in first.
+. "$root/scripts/wine-env.sh"
+if ! installed wine32:i386; then
+    sh "$root/scripts/wine32-root.sh" "$WINE32_ROOT" || fail "cannot make the 32-bit Wine root"
+    . "$root/scripts/wine-env.sh"
+    [ "${QEMU_LD_PREFIX:-}" = "$WINE32_ROOT" ] || fail "the 32-bit Wine root is not in use"
+fi
+
+# The emulator it runs under. Only amd64 lists are needed here: an i386
+# index the mirror serves mid-sync must not fail it.
+if ! qemu_ok; then
+    echo "== installing qemu-user from bookworm-backports"
+    amd64="-q -o APT::Architectures=amd64"
     # Backports from the same mirror as the machine's own Debian entry (apt
     # lists the entries it knows only after an update).
-    sh "$root/scripts/apt-update.sh" -q || fail "apt-get update failed"
+    sh "$root/scripts/apt-update.sh" $amd64 || fail "apt-get update failed"
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$codename-backports"; then
         mirror=$(apt-get indextargets --format '$(REPO_URI)' "Release: $codename" \
@@ -58,11 +67,9 @@ if ! installed wine32:i386 || ! qemu_ok; then
         [ -n "$mirror" ] || fail "no Debian $codename entry in apt's sources to take the mirror from"
         printf 'deb %s %s-backports main\n' "$mirror" "$codename" \
             >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add $codename-backports"
-        sh "$root/scripts/apt-update.sh" -q || fail "apt-get update failed"
+        sh "$root/scripts/apt-update.sh" $amd64 || fail "apt-get update failed"
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386 ||
-        fail "could not install wine32:i386"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    DEBIAN_FRONTEND=noninteractive apt-get $amd64 install -y --no-install-recommends \
         -t "$codename-backports" qemu-user || fail "could not install qemu-user from bookworm-backports"
     qemu_ok || fail "qemu-user 9.1 or later is needed ($qemu)"
 fi
@@ -91,7 +98,6 @@ cmake --build "$build" || fail "build failed"
 # A disposable 64-bit prefix of its own (the 32-bit programs run in its WoW64
 # part) and one Wine server for the run.
 export WINEPREFIX="$build/wineprefix-suite"
-. "$root/scripts/wine-env.sh"
 # The tests' own kind of prefix (drives, null display driver, lean hive),
 # with its 32-bit part: without it syswow64 stays empty and no 32-bit program
 # can start ("could not load kernel32.dll").

@@ -15,11 +15,18 @@
 #   bench  null display driver and Wine's whole hive.
 #   run    a plain prefix, for a real (or virtual) display.
 #
-# Sourcing it sets WINESERVER, WINEDEBUG and WINEDLLOVERRIDES and defines
-# wine_server_start and wine_server_stop for the WINEPREFIX in force.
+# Sourcing it sets WINESERVER, WINEDEBUG, WINEDLLOVERRIDES and, with the
+# 32-bit root in use, QEMU_LD_PREFIX, and defines wine_server_start and
+# wine_server_stop for the WINEPREFIX in force.
 
 WINE64=/usr/lib/wine/wine64
 WINE32=/usr/lib/wine/wine
+# Where scripts/wine32-root.sh puts 32-bit Wine when the machine has no
+# wine32:i386; qemu, which runs it, looks there first while it is linked in.
+WINE32_ROOT=/opt/corvane-i386
+if [ -e "$WINE32_ROOT/.corvane-root" ] && [ "$(readlink "$WINE32" 2>/dev/null)" = "$WINE32_ROOT/usr/lib/wine/wine" ]; then
+    export QEMU_LD_PREFIX="$WINE32_ROOT"
+fi
 export WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko install prompts.
