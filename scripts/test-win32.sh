@@ -57,14 +57,11 @@ fi
 if ! qemu_ok; then
     echo "== installing qemu-user from bookworm-backports"
     amd64="-q -o APT::Architectures=amd64"
-    # Backports from the same mirror as the machine's own Debian entry (apt
-    # lists the entries it knows only after an update).
+    # Backports from the same mirror as the machine's own Debian entry.
     sh "$root/scripts/apt-update.sh" $amd64 || fail "apt-get update failed"
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$codename-backports"; then
-        mirror=$(apt-get indextargets --format '$(REPO_URI)' "Release: $codename" \
-            'Component: main' 'Identifier: Packages' | head -n 1)
-        [ -n "$mirror" ] || fail "no Debian $codename entry in apt's sources to take the mirror from"
+        mirror=$(sh "$root/scripts/debian-mirror.sh") || fail "cannot add $codename-backports"
         printf 'deb %s %s-backports main\n' "$mirror" "$codename" \
             >/etc/apt/sources.list.d/corvane-backports.list || fail "cannot add $codename-backports"
         sh "$root/scripts/apt-update.sh" $amd64 || fail "apt-get update failed"

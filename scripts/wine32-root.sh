@@ -29,9 +29,8 @@ if [ -e "$dir/.corvane-root" ] && [ "$(cat "$dir/.corvane-root")" = "$version" ]
 else
     echo "== making the 32-bit Wine root $dir (wine32 $version)"
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    mirror=$(apt-get indextargets --format '$(REPO_URI)' "Release: $codename" \
-        'Component: main' 'Identifier: Packages' | head -n 1)
-    [ -n "$mirror" ] || fail "no Debian $codename entry in apt's sources to take the mirror from"
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    mirror=$(sh "$root/scripts/debian-mirror.sh") || fail "cannot make the i386 sources"
     keyring=/usr/share/keyrings/debian-archive-keyring.gpg
     signed=
     [ -e $keyring ] && signed="[signed-by=$keyring] "
@@ -48,7 +47,6 @@ else
         -o Dir::Etc::SourceParts="$state/sources.list.d" \
         -o Dir::Etc::Preferences="$state/preferences" \
         -o Dir::Etc::PreferencesParts="$state/preferences.d" -o APT::Install-Recommends=0
-    root=$(cd "$(dirname "$0")/.." && pwd)
     sh "$root/scripts/apt-update.sh" "$@" || fail "apt-get update of the i386 lists failed"
     DEBIAN_FRONTEND=noninteractive apt-get "$@" install -y --download-only \
         "wine32=$version" "libwine=$version" || fail "cannot fetch wine32 $version for i386"
