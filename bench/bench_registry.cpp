@@ -12,9 +12,9 @@
 // one line of figures. Every wait is bounded: an update that does not come
 // is reported with what the watcher was doing, and the run fails.
 #include "harness.h"
-#if __has_include("registry/registry.h")
-#include "registry/registry.h"
-#endif
+#include "registry/observe.h"
+#include "registry/watcher.h"
+#include "registry/writer.h"
 
 #include <psapi.h>
 
@@ -549,9 +549,7 @@ int main(int argc, char **argv) {
     WaitFor([] { return WatcherIdle() != FALSE; }, dwBound);
     double dArmed = Now() - t;
     // Read while the window is idle: nothing changes the table meanwhile.
-    long nWatches = 0;
-    for (LONG i = 0; i < 2 * MAX_WATCHES; i++)
-        nWatches += WatchedNode(i) != NULL;
+    long nWatches = CountWatches();
     if (nWatchState != WATCH_WAITING) {
         fprintf(stderr, "%s: after the command the watcher is %s, not armed\n", lpszLabel,
                 WatchStateName(nWatchState));

@@ -18,7 +18,7 @@ run() {
     echo "$1: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$dir/log.txt" |
         grep -o '[0-9]*$') runs, no crash"
 }
-set -- fuzz_environment fuzz_cmdline fuzz_multistring fuzz_format fuzz_namebuf
+set -- fuzz_environment fuzz_cmdline fuzz_multistring fuzz_format fuzz_records fuzz_compare
 while [ $# -gt 0 ]; do
     run "$1" & a=$!
     b=""

@@ -77,12 +77,14 @@ INT_PTR CALLBACK About(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 // ---- registry/: the registry tree, read on threads of its own ----
 void OpenRegistryTree(void);    // WM_CREATE: the watcher, suspended until the first fill
 void FillTreeView(void);        // Registry commands: starts the watcher once; complete on return
-void RefillTreeView(void);      // WM_REFILLTREE: refill now, or once the current one ends
-void ContinueFill(BOOL bTimer); // WM_FILLSLICE and IDT_FILLSLICE: insert for a while
+void RefillTreeView(void);      // WM_REFILLTREE: what changed, read again now or once the fill ends
+void ContinueFill(BOOL bTimer); // WM_FILLSLICE and IDT_FILLSLICE: go on for a while
 void CloseRegistryTree(void);   // quitting: the fill and both threads end; none starts again
-BOOL EnumerateRegistry(HKEY hKey, unsigned nDepth);     // the walk; FALSE once cancelled
-DWORD WINAPI ChangeNotify(LPVOID lpData);               // the watcher thread
-void TreeItemExpanded(HTREEITEM hItem, BOOL bExpanded); // the user opened or closed a key
+LRESULT TreeNotify(const NMHDR *pnm); // WM_NOTIFY from the tree: names, opened and freed items
+// The reader's walk of one key; FALSE once cancelled.
+BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
+                       const char *lpszOpenedAs);
+DWORD WINAPI ChangeNotify(LPVOID lpData); // the watcher thread
 
 // ---- reports/drives.cpp ----
 void FillDriveList(void);

@@ -2,12 +2,16 @@
 // Every wait ends on what it waits for (a fill done, the watcher armed and
 // quiet, a thread ended); the time limits only guard against hangs.
 #include "harness.h"
-#include "registry/registry.h"
+#include "registry/keypath.h"
+#include "registry/observe.h"
+#include "registry/records.h"
+#include "registry/writer.h"
 
 #include <gtest/gtest.h>
 
 #include <tlhelp32.h>
 
+#include <climits>
 #include <functional>
 #include <map>
 #include <string>
@@ -312,14 +316,55 @@ const char *lpszRefuseInsert = NULL; // a folder whose insert fails
 // Inserts that Windows' tree view would pay for with a walk of every child
 // the parent already has; frees, in the order Windows' tree view is emptied
 // in, that would walk more than a few children of the item's chain to find
-// it; and deletes of items that are gone (Wine refuses them; Windows might
-// crash).
-volatile LONG nWalkingInserts = 0, nWalkingFrees = 0, nFrees = 0, nBadDeletes = 0;
+// it; and messages that name an item that is gone (Wine refuses them; on
+// Windows they read and write freed memory).
+volatile LONG nWalkingInserts = 0, nWalkingFrees = 0, nFrees = 0, nDeadHandles = 0;
 volatile LONG nTreeMessages = 0;
+
+// The name an insert gives the tree: its text, or where the tree will ask
+// for it.
+std::string InsertedName(const TVINSERTSTRUCTA *pIns) {
+    if (pIns->item.pszText != LPSTR_TEXTCALLBACKA)
+        return pIns->item.pszText;
+    const unsigned char *pName = (const unsigned char *)pIns->item.lParam;
+    return std::string((const char *)NameUnits(pName), NameLength(pName));
+}
+
+// The items a message names, as handles the tree must know.
+std::vector<HTREEITEM> ItemsNamed(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    HTREEITEM h = (HTREEITEM)lParam;
+    switch (uMsg) {
+    case TVM_EXPAND: return {h};
+    case TVM_DELETEITEM: return {h == TVI_ROOT ? NULL : h};
+    case TVM_SELECTITEM: return {h};
+    case TVM_GETNEXTITEM: return {wParam == TVGN_ROOT || wParam == TVGN_CARET ? NULL : h};
+    case TVM_GETITEMA:
+    case TVM_SETITEMA: return {((const TVITEMA *)lParam)->hItem};
+    case TVM_INSERTITEMA: {
+        const TVINSERTSTRUCTA *pIns = (const TVINSERTSTRUCTA *)lParam;
+        HTREEITEM hAfter = pIns->hInsertAfter;
+        bool bPlace = hAfter == TVI_FIRST || hAfter == TVI_LAST || hAfter == TVI_SORT;
+        return {pIns->hParent == TVI_ROOT ? NULL : pIns->hParent, bPlace ? NULL : hAfter};
+    }
+    default: return {};
+    }
+}
+
+void CountDeadItems(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    for (HTREEITEM h : ItemsNamed(uMsg, wParam, lParam)) {
+        TVITEMA item = {};
+        item.mask = TVIF_HANDLE;
+        item.hItem = h;
+        if (h && !pfnRealSend(hTree, TVM_GETITEMA, 0, (LPARAM)&item))
+            InterlockedIncrement(&nDeadHandles);
+    }
+}
 
 LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (hWnd == hTree)
         InterlockedIncrement(&nTreeMessages);
+    if (hWnd == hTree)
+        CountDeadItems(uMsg, wParam, lParam);
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
         InterlockedIncrement(&nFills);
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA) {
@@ -331,7 +376,7 @@ LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
             InterlockedIncrement(&nWalkingInserts);
     }
     if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
-        lstrcmpA(((TVINSERTSTRUCTA *)lParam)->item.pszText, lpszRefuseInsert) == 0)
+        InsertedName((const TVINSERTSTRUCTA *)lParam) == lpszRefuseInsert)
         return 0;
     if (hWnd == hTree && uMsg == TVM_DELETEITEM && lParam != (LPARAM)TVI_ROOT && !bWineTreeView) {
         InterlockedIncrement(&nFrees);
@@ -341,10 +386,7 @@ LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         if (hBefore)
             InterlockedIncrement(&nWalkingFrees);
     }
-    LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
-    if (hWnd == hTree && uMsg == TVM_DELETEITEM && !lResult)
-        InterlockedIncrement(&nBadDeletes);
-    return lResult;
+    return pfnRealSend(hWnd, uMsg, wParam, lParam);
 }
 
 LONG FillCount() {
@@ -468,6 +510,7 @@ class RegistryTree : public ::testing::Test {
     void SetUp() override {
         DeleteLinks();
         DeleteTree(HKEY_LOCAL_MACHINE, TEST_ROOT);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
         MakeKey("Nested\\Level1\\Level2\\Level3");
         SetValue("Nested\\Level1\\Level2\\Level3", "Deep");
         MakeKey("Empty");
@@ -482,7 +525,7 @@ class RegistryTree : public ::testing::Test {
         // Emptied as on Windows, where what each free costs is counted here.
         OnUiThread([] { bWineTreeView = FALSE; });
         nFills = 0;
-        nWalkingInserts = nWalkingFrees = nFrees = nBadDeletes = 0;
+        nWalkingInserts = nWalkingFrees = nFrees = nDeadHandles = 0;
         pfnRealSend = Patch("user32.dll", "SendMessageA", WatchSend);
         nFailWaits = 0;
         nWaitCalls = 0;
@@ -495,10 +538,11 @@ class RegistryTree : public ::testing::Test {
     void TearDown() override {
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
         // Every insert of every fill goes first, or after a known item; every
-        // item freed heads its chain, or nearly; and every item freed was there.
+        // item freed heads its chain, or nearly; and every item a message
+        // names is there.
         EXPECT_EQ(nWalkingInserts, 0);
         EXPECT_EQ(nWalkingFrees, 0);
-        EXPECT_EQ(nBadDeletes, 0);
+        EXPECT_EQ(nDeadHandles, 0);
         if (hHoldReleased)
             SetEvent(hHoldReleased);
         StopApp();
@@ -725,8 +769,11 @@ TEST_F(RegistryTree, FolderThatCannotBeInsertedTakesItsSubtreeWithIt) {
     lpszRefuseInsert = "Refused";
     SendCommand(IDM_REGEDIT);
     Nodes tree = SnapTree();
+    // Nothing of it lands anywhere else: the insert refused is the folder's
+    // alone, and its subtree goes with it.
     for (const Node &n : tree) {
         EXPECT_NE(n.text, "Refused");
+        EXPECT_NE(n.text, "Child");
         EXPECT_NE(n.text, "Grandchild");
         EXPECT_NE(n.text, "leaf");
     }
@@ -820,17 +867,7 @@ TEST_F(RegistryTree, KeysComingAndGoingUnderACutKeyEachKeepTheirOwnWatch) {
         MakeKey(lpszKey);
     StartUpdating();
     BOOL bCut = FALSE;
-    OnUiThread([&] {
-        const KeyNode *pNode = pModelRoot;
-        for (const char *lpszName : {"Software", "CorvaneTest"}) {
-            const KeyNode *pSub = NULL;
-            for (DWORD i = 0; pNode && i < pNode->nSubs; i++)
-                if (lstrcmpiA(pNode->ppSubs[i]->szName, lpszName) == 0)
-                    pSub = pNode->ppSubs[i];
-            pNode = pSub;
-        }
-        bCut = bPartsWatched && pNode && pNode->bShallow;
-    });
+    OnUiThread([&] { bCut = KeyIsCut(TEST_ROOT); });
     ASSERT_TRUE(bCut) << "the test root is not watched for its own subkeys";
 
     // B's watch is free again: X takes it, and Y the next free one, not
@@ -912,6 +949,66 @@ TEST_F(RegistryTree, FailingChangeWaitBacksOffAndKeepsTrying) {
     ASSERT_TRUE(WaitSettled());
     MakeKey("AfterFailures\\Once\\Again");
     ASSERT_TRUE(WaitSettled());
+    ExpectSameTree(SnapTree(), WalkRegistry());
+
+    // Every wait refused, on a hive cut into hundreds of parts: the watcher
+    // falls back to one wait on the whole hive and pauses between tries,
+    // rather than trying part after part.
+    LONG nParts = 0;
+    OnUiThread([&] { nParts = CountWatches(); });
+    ASSERT_GT(nParts, 100);
+    InterlockedExchange(&nFailWaits, LONG_MAX);
+    LONG nCallsBefore = nWaitCalls;
+    MakeKey("AfterFailures\\Refused");
+    Sleep(2000);
+    EXPECT_LE(nWaitCalls - nCallsBefore, 36) << "a burst of refused waits";
+    // Waits that work again show the next change.
+    InterlockedExchange(&nFailWaits, 0);
+    ASSERT_TRUE(WaitSettled());
+    MakeKey("AfterFailures\\Back");
+    ASSERT_TRUE(WaitSettled());
+    ExpectSameTree(SnapTree(), WalkRegistry());
+}
+
+// A key the user opens while an update runs, and which that update then
+// deletes, leaves no handle behind: no later message names it.
+TEST_F(RegistryTree, AKeyOpenedDuringAnUpdateThatDeletesItIsNeverNamedAgain) {
+    MakeKey("Doomed\\Inner");
+    ASSERT_NO_FATAL_FAILURE(StartHeldRefill());
+    OnUiThread([] {
+        HTREEITEM hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        char szText[64];
+        for (const char *lpszName : {"Software", "CorvaneTest", "Doomed"}) {
+            for (; hItem; hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_NEXT,
+                                                          (LPARAM)hItem)) {
+                TVITEMA item = {};
+                item.mask = TVIF_TEXT;
+                item.hItem = hItem;
+                item.pszText = szText;
+                item.cchTextMax = sizeof(szText);
+                SendMessageA(hTree, TVM_GETITEMA, 0, (LPARAM)&item);
+                if (lstrcmpiA(szText, lpszName) == 0)
+                    break;
+            }
+            if (hItem && lstrcmpA(lpszName, "Doomed") != 0)
+                hItem = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)hItem);
+        }
+        ASSERT_NE(hItem, (HTREEITEM)NULL);
+        // Opened as a user opens it: selected, then the right arrow key.
+        SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)hItem);
+        PostMessageA(hTree, WM_KEYDOWN, VK_RIGHT, 0);
+    });
+    Pump();
+    ASSERT_TRUE(FindPath(SnapTree(), TestPath({"Doomed"})) >= 0);
+    EXPECT_TRUE(SnapTree()[FindPath(SnapTree(), TestPath({"Doomed"}))].bExpanded);
+    RemoveKey("Doomed");
+    SetEvent(hHoldReleased);
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_LT(FindPath(SnapTree(), TestPath({"Doomed"})), 0);
+    // The next update closes what is open: the gone key is not among it.
+    MakeKey("Later");
+    ASSERT_TRUE(WaitSettled());
+    EXPECT_EQ(nDeadHandles, 0);
     ExpectSameTree(SnapTree(), WalkRegistry());
 }
 

@@ -8,7 +8,9 @@
 // its subkeys read a bounded number of times in one walk; then it shows as
 // a folder with nothing in it, as a looping link does. The work stays
 // within that many times the hive's, whatever its links.
-#include "registry/registry.h"
+#include "registry/keypath.h"
+
+#include "registry/records.h"
 
 // NtQueryKey's KeyNameInformation: the full name of the key a handle refers
 // to, after any links, such as \REGISTRY\MACHINE\SOFTWARE\X.
@@ -76,8 +78,14 @@ static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
     return NULL;
 }
 
+static BOOL bCapped;
+
+BOOL KeyPathCapped(void) {
+    return bCapped;
+}
+
 void StartKeyPath(void) {
-    InterlockedExchange(&bWalkCapped, FALSE);
+    bCapped = FALSE;
     linked.nUsed = 0;
     if (linked.pSlots)
         ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
@@ -130,10 +138,8 @@ static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
     return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
 }
 
-BOOL bKeyLinked = FALSE;
-
-BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName) {
-    bKeyLinked = FALSE;
+BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked) {
+    *pbLinked = FALSE;
     if (nLevel > MAX_TREE_DEPTH)
         return TRUE;
     DWORD cch = 0;
@@ -153,10 +159,10 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName) {
             return TRUE;
     if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName)) {
         if (!VisitLinked(pName, cch)) {
-            InterlockedExchange(&bWalkCapped, TRUE);
+            bCapped = TRUE;
             return TRUE;
         }
-        bKeyLinked = TRUE;
+        *pbLinked = TRUE;
     }
     if (nAt + cch > path.cchMax) {
         DWORD cchNew = path.cchMax ? path.cchMax : 4096;

@@ -1,153 +1,112 @@
-// Which keys are watched. A wait on the whole hive says only that something
-// changed; a wait on a key says where. So after a whole fill the hive is cut
-// into parts, biggest first, for as long as the watches last: a part is a
-// key watched with its whole subtree, and each key above the parts is
-// watched for its own subkeys only. Every key is then under exactly one
-// watch, and a change costs a read of its part, not of the hive.
-// A subtree watch sees the keys below it as they are, not through links:
-// so a key above a link is never a part, and a link is watched where it is.
-#include "registry/registry.h"
+// Cuts biggest first: the key with the most items below it is cut while its
+// subkeys' watches fit, until every key left whole is small.
+#include "registry/plan.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
-BOOL bPartsWatched = FALSE;
-
 // A part this small is not worth more watches.
-static const DWORD SMALLEST_SPLIT = 256;
+static const uint32_t SMALLEST_SPLIT = 256;
 
-static KeyNode **ppWatched; // by watch
-static LONG nWatchedMax, nFreeWatch;
+struct Sized {
+    size_t nKey;
+    uint32_t nItems; // below it
+    bool bLinkedBelow;
+};
 
-// Watches below nFreeWatch are all taken: the search for a free one starts there.
-static LONG NewWatch(KeyNode *pNode) {
-    while (nFreeWatch < nWatchedMax && ppWatched[nFreeWatch])
-        nFreeWatch++;
-    if (nFreeWatch == nWatchedMax) {
-        if (nWatchedMax >= 2 * MAX_WATCHES)
-            return -1;
-        LONG nNew = nWatchedMax ? nWatchedMax * 2 : 256;
-        void *pNew = ppWatched
-                         ? HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, ppWatched,
-                                       nNew * sizeof(KeyNode *))
-                         : HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nNew * sizeof(KeyNode *));
-        if (!pNew)
-            return -1;
-        ppWatched = (KeyNode **)pNew;
-        nWatchedMax = nNew;
-    }
-    LONG nWatch = nFreeWatch++;
-    ppWatched[nWatch] = pNode;
-    pNode->nWatch = nWatch;
-    return nWatch;
-}
-
-KeyNode *WatchedNode(LONG nWatch) {
-    return nWatch >= 0 && nWatch < nWatchedMax ? ppWatched[nWatch] : NULL;
-}
-
-static BOOL Arm(KeyNode *pNode, BOOL bReadNow) {
-    static char szPath[65536];
-    LONG nWatch = NewWatch(pNode);
-    if (nWatch < 0 || !KeyPathOf(pNode, szPath, sizeof(szPath)))
-        return FALSE;
-    LONG nParent = pNode->pParent ? pNode->pParent->nWatch : -1;
-    WatchPart(nWatch, szPath, !pNode->bShallow, nParent, bReadNow);
-    return TRUE;
-}
-
-void DropWatch(KeyNode *pNode) {
-    if (pNode->nWatch < 0)
-        return;
-    UnwatchPart(pNode->nWatch);
-    ppWatched[pNode->nWatch] = NULL;
-    if (pNode->nWatch < nFreeWatch)
-        nFreeWatch = pNode->nWatch;
-    pNode->nWatch = -1;
-}
-
-void DropAllWatches(void) {
-    for (LONG i = 0; i < nWatchedMax; i++)
-        if (ppWatched[i])
-            ppWatched[i]->nWatch = -1;
-    if (ppWatched)
-        ZeroMemory(ppWatched, nWatchedMax * sizeof(KeyNode *));
-    nFreeWatch = 0;
-    bPartsWatched = FALSE;
-}
-
-// A key that appeared under a key watched for its own subkeys is a part of
-// its own, read once more as soon as it is armed: what came under it before
-// the watch was there shows too.
-void WatchNewKey(KeyNode *pNode) {
-    if (!bPartsWatched || !pNode->pParent || !pNode->pParent->bShallow)
-        return;
-    pNode->bShallow = FALSE;
-    if (!Arm(pNode, TRUE)) {
-        DropWatch(pNode);
-        bPartsWatched = FALSE;
-        WatchWhole(); // the next change anywhere refills the whole tree
-    }
-}
-
-static bool Smaller(const KeyNode *a, const KeyNode *b) {
+static bool Smaller(const Sized &a, const Sized &b) {
     // A key with links below it has to be cut, whatever its size.
-    if (a->bLinkedBelow != b->bLinkedBelow)
-        return !a->bLinkedBelow;
-    return a->nItems < b->nItems;
+    if (a.bLinkedBelow != b.bLinkedBelow)
+        return !a.bLinkedBelow;
+    return a.nItems < b.nItems;
 }
 
-static BOOL ArmBelow(KeyNode *pNode) {
-    for (DWORD i = 0; i < pNode->nSubs; i++) {
-        KeyNode *pSub = pNode->ppSubs[i];
-        if (!pSub->hItem)
-            continue; // not in the tree: nothing to show
-        if (!Arm(pSub, FALSE) || (pSub->bShallow && !ArmBelow(pSub)))
-            return FALSE;
+static bool Plan(PlanKey *pKeys, size_t nKeys) {
+    // Sizes from the leaves up: each key's subtree ends where the next
+    // sibling (or an ancestor's sibling) begins.
+    std::vector<uint32_t> items(nKeys), keysBelow(nKeys);
+    std::vector<bool> linkedBelow(nKeys);
+    std::vector<size_t> path; // open keys, with how many subkeys each still awaits
+    std::vector<uint32_t> awaiting;
+    std::vector<size_t> parent(nKeys, (size_t)-1);
+    for (size_t k = 0; k < nKeys; k++) {
+        while (!awaiting.empty() && awaiting.back() == 0) {
+            path.pop_back();
+            awaiting.pop_back();
+        }
+        if (!path.empty()) {
+            parent[k] = path.back();
+            awaiting.back()--;
+        } else if (k > 0) {
+            return false; // more keys than the counts hold
+        }
+        path.push_back(k);
+        awaiting.push_back(pKeys[k].nSubs);
     }
-    return TRUE;
-}
-
-// Cut biggest first; the hive itself is always cut.
-void PlanWatches(void) {
-    DropAllWatches();
-    if (!pModelRoot || bWalkCapped)
-        return; // links beyond their share: only a whole read shows them right
-    std::vector<KeyNode *> heap;
-    DWORD nWatches = 1;
-    pModelRoot->bShallow = TRUE;
-    KeyNode *pCut = pModelRoot;
-    for (;;) {
-        for (DWORD i = 0; i < pCut->nSubs; i++) {
-            pCut->ppSubs[i]->bShallow = FALSE;
-            heap.push_back(pCut->ppSubs[i]);
+    for (uint32_t nLeft : awaiting)
+        if (nLeft)
+            return false; // fewer keys than the counts hold
+    for (size_t k = nKeys; k-- > 0;) {
+        items[k] += pKeys[k].nValues;
+        if (parent[k] != (size_t)-1) {
+            items[parent[k]] += items[k] + 1;
+            keysBelow[parent[k]] += keysBelow[k] + 1;
+            if (pKeys[k].bLinked || linkedBelow[k])
+                linkedBelow[parent[k]] = true;
+        }
+    }
+    for (size_t k = 0; k < nKeys; k++)
+        pKeys[k].nWatch = WATCH_NONE;
+    std::vector<Sized> heap;
+    size_t nWatches = 1;
+    size_t nCut = 0; // the hive first
+    for (bool bCutting = nKeys > 0; bCutting;) {
+        pKeys[nCut].nWatch = WATCH_CUT;
+        for (size_t c = nCut + 1, n = 0; n < pKeys[nCut].nSubs; n++, c += keysBelow[c] + 1) {
+            heap.push_back({c, items[c], linkedBelow[c]});
             std::push_heap(heap.begin(), heap.end(), Smaller);
+            pKeys[c].nWatch = WATCH_WHOLE;
         }
-        nWatches += pCut->nSubs;
-        for (pCut = NULL; !pCut && !heap.empty();) {
+        nWatches += pKeys[nCut].nSubs;
+        for (bCutting = false; !bCutting && !heap.empty();) {
             std::pop_heap(heap.begin(), heap.end(), Smaller);
-            KeyNode *pTop = heap.back();
+            Sized top = heap.back();
             heap.pop_back();
-            BOOL bFits = nWatches + pTop->nSubs <= MAX_WATCHES;
-            if (pTop->bLinkedBelow && !bFits)
-                return; // cannot be watched in parts
-            if (pTop->bLinkedBelow || (pTop->nItems > SMALLEST_SPLIT && bFits))
-                pCut = pTop;
-            else if (pTop->nItems <= SMALLEST_SPLIT && !pTop->bLinkedBelow)
-                break;
+            bool bFits = nWatches + pKeys[top.nKey].nSubs <= MAX_WATCHES;
+            if (top.bLinkedBelow && !bFits)
+                return false;
+            if (top.bLinkedBelow || (top.nItems > SMALLEST_SPLIT && bFits)) {
+                nCut = top.nKey;
+                bCutting = true;
+            } else if (top.nItems <= SMALLEST_SPLIT) {
+                break; // the biggest left is small: so are the rest
+            }
         }
-        if (!pCut)
-            break;
-        pCut->bShallow = TRUE;
     }
-    for (KeyNode *pLeft : heap)
-        if (pLeft->bLinkedBelow)
-            return;
-    if (!Arm(pModelRoot, FALSE) || !ArmBelow(pModelRoot)) {
-        DropAllWatches();
-        WatchWhole();
-        return;
+    for (const Sized &left : heap)
+        if (left.bLinkedBelow)
+            return false;
+    return true;
+}
+
+bool PlanWatches(PlanKey *pKeys, size_t nKeys) {
+    bool bOk = false;
+    try {
+        bOk = Plan(pKeys, nKeys);
+    } catch (const std::bad_alloc &) {
+        bOk = false;
     }
-    WatchPlanDone();
-    bPartsWatched = TRUE;
+    if (!bOk)
+        for (size_t k = 0; k < nKeys; k++)
+            pKeys[k].nWatch = WATCH_NONE;
+    return bOk;
+}
+
+unsigned long NextBackoff(unsigned long dwPause) {
+    const unsigned long FIRST_PAUSE = 50, MAX_PAUSE = 5000;
+    if (dwPause < FIRST_PAUSE)
+        return FIRST_PAUSE;
+    return dwPause * 2 > MAX_PAUSE ? MAX_PAUSE : dwPause * 2;
 }

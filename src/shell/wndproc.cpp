@@ -110,14 +110,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER: OnTimer(hWnd, wParam); return 0;
     case WM_DPICHANGED: FollowDpi(hWnd, LOWORD(wParam), (const RECT *)lParam); return 0;
     case WM_REFILLTREE: RefillTreeView(); return 0;
-    case WM_NOTIFY: {
-        // The registry tree closes what the user opened when it changes.
-        const NMTREEVIEWA *pnm = (const NMTREEVIEWA *)lParam;
-        if (pnm->hdr.hwndFrom == hTree &&
-            (pnm->hdr.code == TVN_ITEMEXPANDEDA || pnm->hdr.code == TVN_ITEMEXPANDEDW))
-            TreeItemExpanded(pnm->itemNew.hItem, (pnm->itemNew.state & TVIS_EXPANDED) != 0);
-        return 0;
-    }
+    case WM_NOTIFY: return TreeNotify((const NMHDR *)lParam);
     case WM_FILLSLICE: ContinueFill(FALSE); return 0;
     default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     }

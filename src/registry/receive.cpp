@@ -1,0 +1,132 @@
+// A key's values come right after its own record, so its node is made, with
+// all its names, when the next key comes. Each level comes last name first:
+// each node goes first among its parent's subkeys, and the tree's item
+// first under its parent's.
+#include "registry/receive.h"
+
+#include "registry/grow.h"
+#include "registry/writer.h"
+
+#include <cstring>
+
+static struct {
+    BOOL bFill, bCannotPlace;
+    KeyNode *pRoot;
+    KeyNode *pOpen[MAX_TREE_DEPTH + 1]; // the last key at each level; NULL: dropped
+    // The key whose values are still coming: its level, stamp and flags,
+    // then its name and its values' names.
+    BOOL bPending;
+    unsigned nLevel;
+    ULONGLONG nStamp;
+    BYTE bFlags;
+    DWORD nValues;
+    BYTE *pNames;
+    size_t cbNames, cbNamesMax, cbName;
+} rx;
+
+static void Pend(unsigned nLevel, const BYTE *pName, ULONGLONG nStamp, BYTE bFlags) {
+    size_t cb = NameSize(pName);
+    rx.bPending = Reserve(&rx.pNames, &rx.cbNamesMax, cb);
+    if (!rx.bPending) {
+        rx.bCannotPlace = TRUE;
+        return;
+    }
+    memcpy(rx.pNames, pName, cb);
+    rx.cbNames = rx.cbName = cb;
+    rx.nLevel = nLevel;
+    rx.nStamp = nStamp;
+    rx.bFlags = bFlags;
+    rx.nValues = 0;
+}
+
+// The pending key's node, under the last key one level up; a key whose
+// parent was dropped, or that the tree refuses, is dropped with its subtree.
+static void Settle(void) {
+    if (!rx.bPending)
+        return;
+    rx.bPending = FALSE;
+    unsigned nLevel = rx.nLevel;
+    KeyNode *pParent = nLevel ? rx.pOpen[nLevel - 1] : NULL;
+    KeyNode *pNode = NULL;
+    if (nLevel == 0 || pParent)
+        pNode = NewKeyNode(rx.pNames, rx.pNames + rx.cbName, rx.cbNames - rx.cbName, rx.nValues);
+    if (!pNode && (nLevel == 0 || pParent))
+        rx.bCannotPlace = TRUE;
+    if (pNode) {
+        pNode->nStamp = rx.nStamp;
+        pNode->bFlags = rx.bFlags;
+    }
+    if (pNode && nLevel == 0) {
+        rx.pRoot = pNode;
+        if (rx.bFill) {
+            pNode->hItem = TVI_ROOT;
+            FreeKeyNode(pModelRoot);
+            pModelRoot = pNode;
+        }
+    } else if (pNode) {
+        if (rx.bFill)
+            pNode->hItem = InsertKeyItem(pParent->hItem, TVI_FIRST, pNode);
+        if (rx.bFill && !pNode->hItem) {
+            FreeKeyNode(pNode);
+            pNode = NULL;
+        } else {
+            pNode->pNext = pParent->pFirst;
+            pParent->pFirst = pNode;
+        }
+    }
+    rx.pOpen[nLevel] = pNode;
+}
+
+void BeginReceive(const BYTE *pName, BOOL bFill) {
+    rx.bFill = bFill;
+    rx.bCannotPlace = FALSE;
+    rx.pRoot = NULL;
+    Pend(0, pName, 0, 0);
+}
+
+void TakeRecord(const Record &r) {
+    if (r.nLevel > MAX_TREE_DEPTH)
+        return;
+    if (r.nKind == RECORD_VALUE) {
+        size_t cb = NameSize(r.pName);
+        if (!rx.bPending || r.nLevel != rx.nLevel)
+            return; // its key was not taken
+        if (!Reserve(&rx.pNames, &rx.cbNamesMax, rx.cbNames + cb)) {
+            rx.bCannotPlace = TRUE;
+            return;
+        }
+        memcpy(rx.pNames + rx.cbNames, r.pName, cb);
+        rx.cbNames += cb;
+        rx.nValues++;
+        return;
+    }
+    if (r.nKind == RECORD_LINKED) {
+        if (rx.bPending && r.nLevel == rx.nLevel)
+            rx.bFlags |= KEY_LINKED;
+        // A link inside a part leads where no watch of the part looks.
+        if (r.nLevel > 0 && !rx.bFill)
+            rx.bCannotPlace = TRUE;
+        return;
+    }
+    Settle();
+    if (r.nLevel > 0)
+        Pend(r.nLevel, r.pName, r.qwStamp, (BYTE)(r.nKind == RECORD_KEPT ? KEY_KEPT : 0));
+}
+
+KeyNode *EndReceive(void) {
+    Settle();
+    if (!rx.bCannotPlace || rx.bFill)
+        return rx.pRoot;
+    DropReadTree(rx.pRoot);
+    return NULL;
+}
+
+void DropReadTree(KeyNode *pRoot) {
+    if (!pRoot)
+        return;
+    while (KeyNode *pSub = pRoot->pFirst) {
+        pRoot->pFirst = pSub->pNext;
+        DropReadTree(pSub);
+    }
+    FreeKeyNode(pRoot);
+}

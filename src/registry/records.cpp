@@ -1,0 +1,150 @@
+// The compact name form and the reader's records.
+#include "registry/records.h"
+
+#include <cstring>
+#include <type_traits>
+
+static size_t PutHeader(unsigned char *p, size_t cbFree, size_t nUnits, bool bWide) {
+    size_t v = nUnits << 1 | (bWide ? 1 : 0), cb = 0;
+    do {
+        if (cb == cbFree)
+            return 0;
+        p[cb++] = (unsigned char)((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
+        v >>= 7;
+    } while (v);
+    return cb;
+}
+
+// The header's value and size; 0 bytes when it runs past cbLeft or is too long.
+static size_t GetHeader(const unsigned char *p, size_t cbLeft, size_t *pv) {
+    size_t v = 0;
+    for (size_t cb = 0; cb < cbLeft && cb < 3; cb++) {
+        v |= (size_t)(p[cb] & 0x7F) << (7 * cb);
+        if (!(p[cb] & 0x80)) {
+            *pv = v;
+            return cb + 1;
+        }
+    }
+    return 0;
+}
+
+template <class C>
+static size_t Encode(unsigned char *p, size_t cbFree, const C *pUnits, size_t n) {
+    if (n > MAX_NAME_UNITS)
+        return 0;
+    typedef typename std::make_unsigned<C>::type Unit; // a char is one byte, not a sign
+    bool bWide = false;
+    for (size_t i = 0; i < n && !bWide; i++)
+        bWide = (Unit)pUnits[i] > 0xFF;
+    size_t cbHead = PutHeader(p, cbFree, n, bWide);
+    size_t cbUnits = bWide ? 2 * n : n;
+    if (!cbHead || cbFree - cbHead < cbUnits)
+        return 0;
+    unsigned char *q = p + cbHead;
+    for (size_t i = 0; i < n; i++) {
+        uint16_t u = (Unit)pUnits[i];
+        if (bWide) {
+            *q++ = (unsigned char)(u & 0xFF);
+            *q++ = (unsigned char)(u >> 8);
+        } else {
+            *q++ = (unsigned char)u;
+        }
+    }
+    return cbHead + cbUnits;
+}
+
+size_t EncodeName(unsigned char *p, size_t cbFree, const char *pUnits, size_t nUnits) {
+    return Encode(p, cbFree, pUnits, nUnits);
+}
+
+size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t nUnits) {
+    return Encode(p, cbFree, pUnits, nUnits);
+}
+
+size_t NameSize(const unsigned char *p, size_t cbLeft) {
+    size_t v, cbHead = GetHeader(p, cbLeft, &v);
+    size_t cbUnits = (v & 1) ? (v >> 1) * 2 : v >> 1;
+    if (!cbHead || (v >> 1) > MAX_NAME_UNITS || cbLeft - cbHead < cbUnits)
+        return 0;
+    return cbHead + cbUnits;
+}
+
+size_t NameLength(const unsigned char *p) {
+    size_t v = 0;
+    GetHeader(p, 3, &v);
+    return v >> 1;
+}
+
+bool NameIsWide(const unsigned char *p) {
+    return (p[0] & 1) != 0;
+}
+
+const unsigned char *NameUnits(const unsigned char *p) {
+    size_t v;
+    return p + GetHeader(p, 3, &v);
+}
+
+bool SameName(const unsigned char *a, const unsigned char *b) {
+    size_t cb = NameSize(a);
+    return cb == NameSize(b) && memcmp(a, b, cb) == 0;
+}
+
+int CompareNames(const unsigned char *a, const unsigned char *b) {
+    size_t cbA = NameSize(a), cbB = NameSize(b);
+    int n = memcmp(a, b, cbA < cbB ? cbA : cbB);
+    return n ? n : (cbA > cbB) - (cbA < cbB);
+}
+
+uint32_t HashName(const unsigned char *p) {
+    uint32_t h = 2166136261u; // FNV-1a
+    for (size_t i = 0, cb = NameSize(p); i < cb; i++)
+        h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+// Layout: kind and flags (1 byte), level (2 bytes, low first), the stamp
+// (8 bytes, low first) when there is one, then the name.
+static const unsigned char FLAG_STAMP = 0x20, KIND_MASK = 0x0F;
+static const size_t RECORD_HEAD = 3, STAMP_BYTES = 8;
+
+size_t PackRecord(unsigned char *p, size_t cbFree, const Record &r) {
+    size_t cbName = NameSize(r.pName);
+    size_t cbHead = RECORD_HEAD + (r.qwStamp ? STAMP_BYTES : 0);
+    if (!cbName || r.nKind < 0 || r.nKind > RECORD_LINKED || r.nLevel > 0xFFFF || cbFree < cbHead ||
+        cbFree - cbHead < cbName)
+        return 0;
+    p[0] = (unsigned char)(r.nKind | (r.qwStamp ? FLAG_STAMP : 0));
+    p[1] = (unsigned char)(r.nLevel & 0xFF);
+    p[2] = (unsigned char)(r.nLevel >> 8);
+    for (size_t i = 0; r.qwStamp && i < STAMP_BYTES; i++)
+        p[RECORD_HEAD + i] = (unsigned char)(r.qwStamp >> (8 * i));
+    memcpy(p + cbHead, r.pName, cbName);
+    return cbHead + cbName;
+}
+
+size_t UnpackRecord(const unsigned char *p, size_t cbLeft, Record *pr) {
+    if (cbLeft < RECORD_HEAD)
+        return 0;
+    size_t cbHead = RECORD_HEAD + ((p[0] & FLAG_STAMP) ? STAMP_BYTES : 0);
+    size_t cbName = cbLeft > cbHead ? NameSize(p + cbHead, cbLeft - cbHead) : 0;
+    if (!cbName || (p[0] & KIND_MASK) > RECORD_LINKED || (p[0] & ~(KIND_MASK | FLAG_STAMP)))
+        return 0;
+    pr->nKind = p[0] & KIND_MASK;
+    pr->nLevel = p[1] | (unsigned)p[2] << 8;
+    pr->qwStamp = 0;
+    for (size_t i = 0; (p[0] & FLAG_STAMP) && i < STAMP_BYTES; i++)
+        pr->qwStamp |= (uint64_t)p[RECORD_HEAD + i] << (8 * i);
+    if ((p[0] & FLAG_STAMP) && !pr->qwStamp)
+        return 0; // written only for a stamp
+    pr->pName = p + cbHead;
+    return cbHead + cbName;
+}
+
+unsigned long NextNameBufferSize(unsigned long dwSize) {
+    const unsigned long MAX_NAME_BUFFER = 65536; // past 16,383 three-byte characters
+    if (dwSize >= MAX_NAME_BUFFER)
+        return 0;
+    if (dwSize < 64)
+        return 64;
+    return dwSize * 2 > MAX_NAME_BUFFER ? MAX_NAME_BUFFER : dwSize * 2;
+}
