@@ -133,14 +133,14 @@ TEST(RegistryCompare, OnlyWhatChangedIsDroppedOrTaken) {
 }
 
 TEST(RegistryPlan, BigKeysAreCutBiggestFirstAndLinksAreNeverWatchedWhole) {
-    // The hive; A with 300 leaf subkeys; B with 10 values; C with a linked
-    // key below it.
-    std::vector<PlanKey> keys = {{3, 0, false, 0}, {300, 0, false, 0}};
+    // The hive; A with 300 subkeys of one value each; B with 10 values; C
+    // with a linked key below it.
+    std::vector<PlanKey> keys = {{3, 614, 304, true, 0}, {300, 600, 300, false, 0}};
     for (int i = 0; i < 300; i++)
-        keys.push_back({0, 1, false, 0});
-    keys.push_back({0, 10, false, 0});
-    keys.push_back({1, 0, false, 0});
-    keys.push_back({0, 0, true, 0});
+        keys.push_back({0, 1, 0, false, 0});
+    keys.push_back({0, 10, 0, false, 0});
+    keys.push_back({1, 1, 1, true, 0});
+    keys.push_back({0, 0, 0, false, 0});
     ASSERT_TRUE(PlanWatches(keys.data(), keys.size()));
     EXPECT_EQ(keys[0].nWatch, WATCH_CUT);
     EXPECT_EQ(keys[1].nWatch, WATCH_CUT) << "600 items below it";
@@ -149,12 +149,12 @@ TEST(RegistryPlan, BigKeysAreCutBiggestFirstAndLinksAreNeverWatchedWhole) {
     EXPECT_EQ(keys[303].nWatch, WATCH_CUT) << "a link below it";
     EXPECT_EQ(keys[304].nWatch, WATCH_WHOLE);
     // More links than watches: no parts at all.
-    std::vector<PlanKey> wide = {{5000, 0, false, 0}};
+    std::vector<PlanKey> wide = {{5000, 10000, 10000, true, 0}};
     for (int i = 0; i < 5000; i++)
-        wide.push_back({1, 0, false, 0}), wide.push_back({0, 0, true, 0});
+        wide.push_back({1, 1, 1, true, 0}), wide.push_back({0, 0, 0, false, 0});
     EXPECT_FALSE(PlanWatches(wide.data(), wide.size()));
     EXPECT_EQ(wide[0].nWatch, WATCH_NONE);
     // Counts that do not add up are refused, not read past.
-    std::vector<PlanKey> bad = {{4, 0, false, 0}, {0, 0, false, 0}};
+    std::vector<PlanKey> bad = {{4, 1, 1, false, 0}, {0, 0, 0, false, 0}};
     EXPECT_FALSE(PlanWatches(bad.data(), bad.size()));
 }

@@ -177,9 +177,9 @@ static void EndFill(BOOL bRedraw) {
 static void BeginFill(BOOL bCommand) {
     EndFill(FALSE);
     ForgetUpdates(); // the whole fill shows them
-    WatchWhole();
+    AskWatcher(REQ_WHOLE);
     DropAllWatches();
-    ForgetOpened();
+    ResetWriter(FALSE);
     BeginEmptying(!bModelBroken);
     bModelBroken = FALSE;
     fill.nPhase = PHASE_EMPTYING;
@@ -232,7 +232,7 @@ void OpenRegistryTree(void) {
     fill.bCommand = fill.bRefillDue = FALSE;
     DropAllWatches(); // before the model they point into goes
     ForgetUpdates();
-    ResetWriter(); // of an earlier window's tree
+    ResetWriter(TRUE); // of an earlier window's tree
     ResetModel();
     bModelBroken = FALSE;
     if (hTree)

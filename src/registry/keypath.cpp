@@ -1,32 +1,26 @@
-// The real keys on the walk's path, from the top of the hive down. An open
-// follows registry links, so the walk by name can reach a key it is already
-// inside of, and then every level repeats it. Each key is named as the
-// registry knows it, after links, and one that is already on its own path
-// is where a link loops.
-// Links can also multiply paths without a loop: two links to the next key
-// at every level make 2^depth paths. So a key reached through a link has
-// its subkeys read a bounded number of times in one walk; then it shows as
-// a folder with nothing in it, as a looping link does. The work stays
-// within that many times the hive's, whatever its links.
-#include "registry/keypath.h"
-
+// The real keys on the reader's path, from the top of the hive down. An
+// open follows registry links, so the walk by name can reach a key it is
+// already inside of, and then every level repeats it. Each key is named as
+// the registry knows it, after links, and one already on its own path is
+// where a link loops. Links can also multiply paths without a loop: two
+// links to the next key at every level make 2^depth paths. So a key reached
+// through a link has its subkeys read a bounded number of times in one
+// walk; then it shows as a folder with nothing in it, as a looping link
+// does. The work stays within that many times the hive's, whatever its links.
+#include "registry/grow.h"
+#include "registry/ntkey.h"
+#include "registry/reader.h"
 #include "registry/records.h"
 
-// NtQueryKey's KeyNameInformation: the full name of the key a handle refers
-// to, after any links, such as \REGISTRY\MACHINE\SOFTWARE\X.
-typedef LONG(NTAPI *NtQueryKeyFn)(HANDLE, int, PVOID, ULONG, PULONG);
-static const int KEY_NAME_INFORMATION = 3;
-static const LONG STATUS_OVERFLOW = (LONG)0x80000005, STATUS_TOO_SMALL = (LONG)0xC0000023;
 static const WCHAR szHiveName[] = L"\\REGISTRY\\MACHINE";
 
 static struct {
-    NtQueryKeyFn pfnQuery;
-    BOOL bLookedUp;
-    WCHAR *pNames; // each level's name, one after another
-    DWORD cchMax;
+    WCHAR *pNames; // each level's real name, one after another
+    size_t cchMax;
     DWORD nAt[MAX_TREE_DEPTH + 1], cch[MAX_TREE_DEPTH + 1]; // cch 0: not known
-    BYTE *pInfo; // the last answer: a length, then the name
-    ULONG cbInfo;
+    BYTE *pInfo;                                            // the last answer of QueryKeyName
+    size_t cbInfo;
+    BOOL bCapped; // a linked key had its share
 } path;
 
 // Keys reached through links in this walk: a hash of each real name, and
@@ -37,55 +31,31 @@ struct LinkedKey {
 };
 static struct {
     LinkedKey *pSlots;
-    DWORD nSlots, nUsed; // nSlots a power of two, at most half of them used
+    size_t nSlots, nUsed; // nSlots a power of two, at most half of them used
 } linked;
-
-static BOOL Grow(void **pp, SIZE_T cb) {
-    void *pNew =
-        *pp ? HeapReAlloc(GetProcessHeap(), 0, *pp, cb) : HeapAlloc(GetProcessHeap(), 0, cb);
-    if (pNew)
-        *pp = pNew;
-    return pNew != NULL;
-}
 
 // The key's full name, or NULL when it cannot be had.
 static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
-    if (!path.bLookedUp) {
-        path.pfnQuery =
-            (NtQueryKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryKey");
-        path.bLookedUp = TRUE;
-    }
-    if (!path.pfnQuery)
-        return NULL;
     for (int nTry = 0; nTry < 3; nTry++) {
-        ULONG cbNeeded = 0;
-        if (!path.pInfo && !Grow((void **)&path.pInfo, path.cbInfo = 1024))
+        if (!Reserve(&path.pInfo, &path.cbInfo, 1024))
             return NULL;
-        LONG lStatus =
-            path.pfnQuery(hKey, KEY_NAME_INFORMATION, path.pInfo, path.cbInfo, &cbNeeded);
-        if (lStatus >= 0) {
-            ULONG cbName = *(ULONG *)path.pInfo;
-            if (cbName > path.cbInfo - sizeof(ULONG))
-                return NULL;
-            *pcch = cbName / sizeof(WCHAR);
+        ULONG cb = QueryKeyName(hKey, path.pInfo, (ULONG)path.cbInfo);
+        if (cb && cb <= path.cbInfo) {
+            *pcch = *(ULONG *)path.pInfo / sizeof(WCHAR);
             return (const WCHAR *)(path.pInfo + sizeof(ULONG));
         }
-        if ((lStatus != STATUS_OVERFLOW && lStatus != STATUS_TOO_SMALL) ||
-            cbNeeded <= path.cbInfo || !Grow((void **)&path.pInfo, cbNeeded))
+        if (!cb || !Reserve(&path.pInfo, &path.cbInfo, cb))
             return NULL;
-        path.cbInfo = cbNeeded;
     }
     return NULL;
 }
 
-static BOOL bCapped;
-
 BOOL KeyPathCapped(void) {
-    return bCapped;
+    return path.bCapped;
 }
 
 void StartKeyPath(void) {
-    bCapped = FALSE;
+    path.bCapped = FALSE;
     linked.nUsed = 0;
     if (linked.pSlots)
         ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
@@ -112,29 +82,25 @@ static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
         qwHash = (qwHash ^ pName[i]) * 1099511628211ull;
     qwHash |= 1;
     if (2 * (linked.nUsed + 1) > linked.nSlots) {
-        DWORD nNew = linked.nSlots ? linked.nSlots * 2 : 256;
-        LinkedKey *pNew =
-            (LinkedKey *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nNew * sizeof(LinkedKey));
+        size_t nNew = linked.nSlots ? linked.nSlots * 2 : 256;
+        LinkedKey *pNew = (LinkedKey *)calloc(nNew, sizeof(LinkedKey));
         if (!pNew)
             return FALSE; // cannot count it: not read, so the bound holds
-        for (DWORD i = 0; i < linked.nSlots; i++) {
-            DWORD j = (DWORD)linked.pSlots[i].qwHash & (nNew - 1);
+        for (size_t i = 0; i < linked.nSlots; i++) {
+            size_t j = (size_t)linked.pSlots[i].qwHash & (nNew - 1);
             while (linked.pSlots[i].qwHash && pNew[j].qwHash)
                 j = (j + 1) & (nNew - 1);
             pNew[j] = linked.pSlots[i];
         }
-        if (linked.pSlots)
-            HeapFree(GetProcessHeap(), 0, linked.pSlots);
+        free(linked.pSlots);
         linked.pSlots = pNew;
         linked.nSlots = nNew;
     }
-    DWORD j = (DWORD)qwHash & (linked.nSlots - 1);
+    size_t j = (size_t)qwHash & (linked.nSlots - 1);
     while (linked.pSlots[j].qwHash && linked.pSlots[j].qwHash != qwHash)
         j = (j + 1) & (linked.nSlots - 1);
-    if (!linked.pSlots[j].qwHash) {
-        linked.pSlots[j].qwHash = qwHash;
-        linked.nUsed++;
-    }
+    linked.nUsed += !linked.pSlots[j].qwHash;
+    linked.pSlots[j].qwHash = qwHash;
     return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
 }
 
@@ -142,10 +108,8 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked) 
     *pbLinked = FALSE;
     if (nLevel > MAX_TREE_DEPTH)
         return TRUE;
-    DWORD cch = 0;
+    DWORD cch = ARRAYSIZE(szHiveName) - 1;
     const WCHAR *pName = nLevel == 0 ? szHiveName : QueryName(hKey, &cch);
-    if (nLevel == 0)
-        cch = ARRAYSIZE(szHiveName) - 1;
     DWORD nAt = nLevel ? path.nAt[nLevel - 1] + path.cch[nLevel - 1] : 0;
     path.nAt[nLevel] = nAt;
     path.cch[nLevel] = 0;
@@ -158,20 +122,12 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked) 
                                                        (int)cch, TRUE) == CSTR_EQUAL)
             return TRUE;
     if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName)) {
-        if (!VisitLinked(pName, cch)) {
-            bCapped = TRUE;
-            return TRUE;
-        }
+        if (!VisitLinked(pName, cch))
+            return path.bCapped = TRUE;
         *pbLinked = TRUE;
     }
-    if (nAt + cch > path.cchMax) {
-        DWORD cchNew = path.cchMax ? path.cchMax : 4096;
-        while (cchNew < nAt + cch)
-            cchNew *= 2;
-        if (!Grow((void **)&path.pNames, cchNew * sizeof(WCHAR)))
-            return FALSE;
-        path.cchMax = cchNew;
-    }
+    if (!Reserve(&path.pNames, &path.cchMax, nAt + cch))
+        return FALSE;
     CopyMemory(path.pNames + nAt, pName, cch * sizeof(WCHAR));
     path.cch[nLevel] = cch;
     return FALSE;

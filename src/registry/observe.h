@@ -15,9 +15,5 @@ extern volatile LONG nFillsDone, nUpdatesDone;
 // On the window's thread:
 BOOL WatcherIdle(void); // armed, with no change unreported
 BOOL TreeSettled(void); // no fill running or due, and the watcher idle
-LONG CountWatches(void);
-// Whether the key at this path (names below the hive, "\\" between them)
-// is cut into parts of its own, and the tree is watched in parts.
-BOOL KeyIsCut(const char *lpszPath);
 
 #endif

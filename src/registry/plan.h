@@ -19,11 +19,11 @@ const size_t MAX_WATCHES = 4096;
 
 enum WatchKind { WATCH_NONE, WATCH_WHOLE, WATCH_CUT };
 
-// One key of the tree, in pre-order from the hive (index 0): the counts
-// going in, the watch coming out.
+// One key of the tree, in pre-order from the hive (index 0), with its size
+// going in and its watch coming out.
 struct PlanKey {
-    uint32_t nSubs, nValues;
-    bool bLinked; // reached through links
+    uint32_t nSubs, nItems, nKeysBelow; // subkeys; items and keys in its subtree
+    bool bLinkedBelow;                  // a key below it was reached through links
     unsigned char nWatch;
 };
 

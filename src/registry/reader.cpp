@@ -5,7 +5,6 @@
 // reader's from the free semaphore until it is published to the full one.
 #include "registry/reader.h"
 
-#include "registry/keypath.h"
 #include "registry/records.h"
 
 #include <cstdlib>

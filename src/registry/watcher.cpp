@@ -1,15 +1,16 @@
 // The watcher's thread. Until the tree is cut into parts (plan.h) it waits
 // on the whole of HKEY_LOCAL_MACHINE, and any change there brings a whole
-// refill. Then each part's key has a registry wait of its own, armed on this
-// thread (a wait ends with the thread that armed it), whose event a thread
-// pool wait hands back here when it fires. A part is armed again before the
-// window is told, so no change goes unseen, and at most one notice is on its
-// way, so a burst of changes costs one. At the first wait the system
-// refuses, the parts go and the whole hive is watched again, with pauses
-// that grow while that wait is refused too.
+// refill; then each part's key has a registry wait of its own. Every wait
+// is armed on this thread (a wait ends with the thread that armed it), and
+// a thread pool wait on its event hands it back here when it fires. A part
+// is armed again before the window is told, so no change goes unseen, and
+// at most one notice is on its way, so a burst of changes costs one. At the
+// first wait the system refuses, the parts go and the whole hive is watched
+// again, with pauses that grow while that wait is refused too.
 #include "registry/watcher.h"
 
 #include "registry/grow.h"
+#include "registry/ntkey.h"
 #include "registry/observe.h"
 #include "registry/plan.h"
 #include "registry/records.h"
@@ -19,32 +20,7 @@
 volatile LONG nWatchState = WATCH_SUSPENDED;
 volatile LONG nNoticesQueued = 0;
 
-// The watcher's own while it runs; once it has ended, the next watcher's to
-// clear. Each part's event handle is also read by WatcherIdle, so it is
-// set and closed under the lock.
-struct Part {
-    HKEY hKey;
-    HANDLE hEvent, hWait; // hWait: the pool's wait on hEvent
-    LONG nAbove;
-    BOOL bSubtree;
-    BYTE *pName;
-};
-static Part *pParts; // by watch
-static size_t nParts;
-static HKEY hWholeKey;     // the whole hive's wait, when armed
-static BOOL bWholeWanted;  // until every part is armed
-static BOOL bPartsRefused; // a wait was refused: no part is armed until the next plan
-static REGSAM samView = KEY_READ;
-static HANDLE hThread; // the watcher thread, for the next watcher to wait for
-
-// For the whole process, made once: the lock, and the events that wake the
-// watcher (set by anyone) or say what it did.
-static CRITICAL_SECTION csWatch;
-static HANDLE hStop, hRequest, hFired, hChanged, hFirstWait;
-
-// Under csWatch: requests from the window's thread, watches the pool saw
-// fire, and what the window is told.
-enum { REQ_WHOLE, REQ_PART, REQ_UNWATCH, REQ_PLAN_DONE };
+// A request from the window's thread; a part's stays as its name.
 struct Request {
     Request *pNext;
     int nKind;
@@ -52,17 +28,36 @@ struct Request {
     BOOL bSubtree, bReadNow;
     BYTE abName[1];
 };
+// A key watched: its wait's event, and the pool's wait on that event. The
+// watcher's own while it runs, the next watcher's to clear once it has
+// ended; the events are also read by WatcherIdle, so set under the lock.
+struct Part {
+    HKEY hKey;
+    HANDLE hEvent, hWait;
+    Request *pReq; // what it was asked as
+};
+static Part whole, *pParts; // the hive with all below it (watch -1); the parts, by watch
+static size_t nParts;
+static BOOL bWholeWanted;  // until every part is armed
+static BOOL bPartsRefused; // a wait was refused: no part is armed until the next plan
+static REGSAM samView = KEY_READ;
+static HANDLE hThread; // the watcher thread, for the next watcher to wait for
+// Made once for the process: the lock, and events that wake the watcher or
+// say it has tried its first wait.
+static CRITICAL_SECTION csWatch;
+static HANDLE hStop, hRequest, hFired, hFirstWait;
+// Under csWatch: requests, watches the pool saw fire, and what the window is
+// told: watches to read again, or that a change no part places was seen.
 static Request *pFirstRequest, *pLastRequest;
 static LONG *pnFired, *pnReady;
 static size_t nFired, nFiredMax, nReady, nReadyMax;
-static BOOL bUnlocated; // a change no part places
+static BOOL bUnlocated;
 
-static void Tell(void) {
-    if (InterlockedIncrement(&nNoticesQueued) == 1)
-        PostMessageA(hWndMain, WM_REFILLTREE, 0, 0);
+static Part *At(LONG nWatch) {
+    return nWatch < 0 ? &whole : &pParts[nWatch];
 }
 
-// A notice that cannot be kept becomes a whole refill.
+// -1 is a change no part places; a notice that cannot be kept becomes one.
 static void ReadAgain(LONG nWatch) {
     EnterCriticalSection(&csWatch);
     if (nWatch < 0 || !Push(&pnReady, &nReady, &nReadyMax, nWatch))
@@ -79,69 +74,37 @@ static VOID CALLBACK PartFired(PVOID pContext, BOOLEAN) {
     SetEvent(hFired);
 }
 
-// A handle of its own to the hive: a wait belongs to the handle it was armed
-// on, and the predefined handle may be one handle shared by every wait.
-static LONG OpenHive(HKEY *phKey) {
-    typedef struct {
-        USHORT Length, MaximumLength;
-        PWSTR Buffer;
-    } UnicodeString;
-    typedef struct {
-        ULONG Length;
-        HANDLE RootDirectory;
-        UnicodeString *ObjectName;
-        ULONG Attributes;
-        PVOID SecurityDescriptor, SecurityQualityOfService;
-    } ObjectAttributes;
-    typedef LONG(NTAPI * NtOpenKeyFn)(PHANDLE, ACCESS_MASK, ObjectAttributes *);
-    NtOpenKeyFn pfnOpen =
-        (NtOpenKeyFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtOpenKey");
-    static WCHAR szHive[] = L"\\Registry\\Machine";
-    UnicodeString name = {sizeof(szHive) - sizeof(WCHAR), sizeof(szHive), szHive};
-    ObjectAttributes attr = {sizeof(attr), NULL, &name, 0x40 /* OBJ_CASE_INSENSITIVE */,
-                             NULL,         NULL};
-    if (!pfnOpen || pfnOpen((PHANDLE)phKey, KEY_READ, &attr) < 0)
-        return ERROR_CANTOPEN;
-    return ERROR_SUCCESS;
-}
-
-static void ArmWhole(void) {
-    if (hWholeKey)
-        return;
-    ResetEvent(hChanged);
-    if (OpenHive(&hWholeKey) != ERROR_SUCCESS)
-        hWholeKey = NULL;
-    else if (RegNotifyChangeKeyValue(hWholeKey, TRUE, REG_NOTIFY_CHANGE_NAME, hChanged, TRUE) !=
-             ERROR_SUCCESS) {
-        RegCloseKey(hWholeKey);
-        hWholeKey = NULL;
-    }
-}
-
-static void CloseWhole(void) {
-    if (hWholeKey)
-        RegCloseKey(hWholeKey);
-    hWholeKey = NULL;
-    ResetEvent(hChanged);
-}
-
 // The pool's wait goes first, waiting out a callback under way: only then
-// may the event be closed, or reset and armed again.
-static void StopPoolWait(Part *p) {
+// may the event be reset and armed again, or closed. Closing a key signals
+// its wait's event, so the event is reset after.
+static void StopWait(Part *p, BOOL bCloseKey) {
     if (p->hWait)
         UnregisterWaitEx(p->hWait, INVALID_HANDLE_VALUE);
+    if (p->hKey && bCloseKey)
+        RegCloseKey(p->hKey);
     p->hWait = NULL;
+    p->hKey = bCloseKey ? NULL : p->hKey;
+    ResetEvent(p->hEvent);
 }
 
-static void ClosePart(LONG nWatch, BOOL bForget) {
-    Part *p = &pParts[nWatch];
-    StopPoolWait(p);
-    if (p->hKey)
-        RegCloseKey(p->hKey);
-    p->hKey = NULL;
-    if (!bForget)
+static LONG Arm(LONG nWatch) {
+    Part *p = At(nWatch);
+    StopWait(p, FALSE);
+    LONG lResult = RegNotifyChangeKeyValue(p->hKey, nWatch < 0 || p->pReq->bSubtree,
+                                           REG_NOTIFY_CHANGE_NAME, p->hEvent, TRUE);
+    if (lResult == ERROR_SUCCESS &&
+        !RegisterWaitForSingleObject(&p->hWait, p->hEvent, PartFired, (PVOID)(INT_PTR)nWatch,
+                                     INFINITE, WT_EXECUTEONLYONCE))
+        lResult = ERROR_NOT_ENOUGH_MEMORY;
+    return lResult;
+}
+
+static void Close(LONG nWatch, BOOL bForget) {
+    Part *p = At(nWatch);
+    StopWait(p, TRUE);
+    if (!bForget || nWatch < 0)
         return;
-    free(p->pName);
+    free(p->pReq);
     EnterCriticalSection(&csWatch);
     if (p->hEvent)
         CloseHandle(p->hEvent);
@@ -149,13 +112,19 @@ static void ClosePart(LONG nWatch, BOOL bForget) {
     LeaveCriticalSection(&csWatch);
 }
 
+static void ArmWhole(void) {
+    if (!whole.hKey && OpenHive(&whole.hKey) != ERROR_SUCCESS)
+        whole.hKey = NULL;
+    else if (!whole.hWait && Arm(-1) != ERROR_SUCCESS)
+        Close(-1, FALSE);
+}
+
 // Thousands of parts take a while to close: a quit does not wait for it.
 static BOOL CloseAllParts(void) {
     for (size_t i = 0; i < nParts; i++) {
         if (i % 64 == 63 && WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
             return FALSE;
-        if (pParts[i].pName)
-            ClosePart((LONG)i, TRUE);
+        Close((LONG)i, TRUE);
     }
     return TRUE;
 }
@@ -165,94 +134,65 @@ static BOOL CloseAllParts(void) {
 static void RefuseParts(void) {
     if (bPartsRefused)
         return;
-    BOOL bWholeWasArmed = hWholeKey != NULL;
+    if (!whole.hKey)
+        ReadAgain(-1);
     bPartsRefused = bWholeWanted = TRUE;
     ArmWhole();
     CloseAllParts();
-    if (!bWholeWasArmed) {
-        EnterCriticalSection(&csWatch);
-        bUnlocated = TRUE;
-        LeaveCriticalSection(&csWatch);
-    }
-}
-
-// ERROR_SUCCESS, or why the wait could not be armed.
-static LONG ArmPart(LONG nWatch) {
-    Part *p = &pParts[nWatch];
-    StopPoolWait(p);
-    ResetEvent(p->hEvent);
-    LONG lResult =
-        RegNotifyChangeKeyValue(p->hKey, p->bSubtree, REG_NOTIFY_CHANGE_NAME, p->hEvent, TRUE);
-    if (lResult == ERROR_SUCCESS &&
-        !RegisterWaitForSingleObject(&p->hWait, p->hEvent, PartFired, (PVOID)(INT_PTR)nWatch,
-                                     INFINITE, WT_EXECUTEONLYONCE)) {
-        p->hWait = NULL;
-        lResult = ERROR_NOT_ENOUGH_MEMORY;
-    }
-    return lResult;
 }
 
 // Opens the part's key under the key above it and arms it. A key that
 // cannot be read shows nothing below it; one that is gone is taken out by
 // the reading of the key above.
-static void OpenPart(LONG nWatch) {
+static void Open(LONG nWatch) {
     Part *p = &pParts[nWatch];
-    LONG lResult;
+    LONG nAbove = p->pReq->nAbove, lResult = ERROR_FILE_NOT_FOUND; // gone with the key above
     char szName[256 * 3 + 1]; // a key name is at most 255 characters
-    size_t cch = NameLength(p->pName) < sizeof(szName) ? NameLength(p->pName) : 0;
-    memcpy(szName, NameUnits(p->pName), cch);
+    size_t cch = NameLength(p->pReq->abName) < sizeof(szName) ? NameLength(p->pReq->abName) : 0;
+    memcpy(szName, NameUnits(p->pReq->abName), cch);
     szName[cch] = '\0';
-    if (p->nAbove < 0)
+    if (nAbove < 0)
         lResult = OpenHive(&p->hKey);
-    else if ((size_t)p->nAbove >= nParts || !pParts[p->nAbove].hKey)
-        lResult = ERROR_FILE_NOT_FOUND; // gone with the key above it
-    else
-        lResult = RegOpenKeyExA(pParts[p->nAbove].hKey, szName, 0, samView, &p->hKey);
-    if (lResult != ERROR_SUCCESS) {
-        p->hKey = NULL;
-        BOOL bGone = lResult == ERROR_FILE_NOT_FOUND || lResult == ERROR_KEY_DELETED;
-        if (lResult != ERROR_ACCESS_DENIED)
-            ReadAgain(bGone ? p->nAbove : -1);
+    else if ((size_t)nAbove < nParts && pParts[nAbove].hKey)
+        lResult = RegOpenKeyExA(pParts[nAbove].hKey, szName, 0, samView, &p->hKey);
+    if (lResult == ERROR_SUCCESS)
+        lResult = Arm(nWatch);
+    if (lResult == ERROR_SUCCESS || lResult == ERROR_ACCESS_DENIED)
         return;
-    }
-    lResult = ArmPart(nWatch);
-    if (lResult == ERROR_KEY_DELETED)
-        ReadAgain(p->nAbove);
-    else if (lResult != ERROR_SUCCESS)
+    if (lResult == ERROR_FILE_NOT_FOUND || lResult == ERROR_KEY_DELETED)
+        ReadAgain(nAbove);
+    else if (p->hKey)
         RefuseParts();
+    else
+        ReadAgain(-1);
+    Close(nWatch, FALSE);
 }
 
-static BOOL AddPart(const Request *pReq) {
-    size_t nNeed = (size_t)pReq->nWatch + 1;
-    if (nNeed > nParts) {
+// Takes the request over; FALSE (and it freed) when there is no room for it.
+static BOOL AddPart(Request *pReq) {
+    size_t nMax = nParts;
+    if ((size_t)pReq->nWatch >= nParts) {
         EnterCriticalSection(&csWatch); // WatcherIdle reads the table
-        size_t nMax = nParts;
-        BOOL bGrown = Reserve(&pParts, &nMax, nNeed);
-        if (bGrown) {
+        BOOL bGrown = Reserve(&pParts, &nMax, (size_t)pReq->nWatch + 1);
+        if (bGrown)
             ZeroMemory(pParts + nParts, (nMax - nParts) * sizeof(Part));
-            nParts = nMax;
-        }
+        nParts = nMax;
         LeaveCriticalSection(&csWatch);
-        if (!bGrown)
+        if (!bGrown) {
+            free(pReq);
             return FALSE;
+        }
     }
-    if (pParts[pReq->nWatch].pName)
-        ClosePart(pReq->nWatch, TRUE);
-    Part *p = &pParts[pReq->nWatch];
-    size_t cbName = NameSize(pReq->abName);
-    BYTE *pName = (BYTE *)malloc(cbName);
+    Close(pReq->nWatch, TRUE);
     HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (!pName || !hEvent) {
-        free(pName);
-        if (hEvent)
-            CloseHandle(hEvent);
+    if (!hEvent) {
+        free(pReq);
         return FALSE;
     }
-    memcpy(pName, pReq->abName, cbName);
     EnterCriticalSection(&csWatch);
-    *p = {NULL, hEvent, NULL, pReq->nAbove, pReq->bSubtree, pName};
+    pParts[pReq->nWatch] = {NULL, hEvent, NULL, pReq};
     LeaveCriticalSection(&csWatch);
-    OpenPart(pReq->nWatch);
+    Open(pReq->nWatch);
     return TRUE;
 }
 
@@ -262,15 +202,14 @@ static BOOL AddPart(const Request *pReq) {
 static void ReopenGoneBelow(LONG nWatch) {
     for (size_t i = 0; i < nParts && !bPartsRefused; i++) {
         Part *p = &pParts[i];
-        if (!p->pName || p->nAbove != nWatch || (LONG)i == nWatch)
+        if (!p->pReq || p->pReq->nAbove != nWatch || (LONG)i == nWatch ||
+            (p->hKey && RegQueryInfoKeyA(p->hKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+                                         NULL, NULL, NULL) != ERROR_KEY_DELETED))
             continue;
-        if (p->hKey && RegQueryInfoKeyA(p->hKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
-                                        NULL, NULL, NULL) != ERROR_KEY_DELETED)
-            continue;
-        ClosePart((LONG)i, FALSE);
-        OpenPart((LONG)i);
+        Close((LONG)i, FALSE);
+        Open((LONG)i);
         ReadAgain((LONG)i);
-        if (!p->bSubtree)
+        if (!p->pReq->bSubtree)
             ReopenGoneBelow((LONG)i);
     }
 }
@@ -286,47 +225,37 @@ static void TakeRequests(void) {
         // Arming thousands of parts takes a while: a quit does not wait for it.
         if (!bStopped && nTaken % 64 == 63)
             bStopped = WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0;
-        switch (bStopped ? -1 : pReq->nKind) {
-        case REQ_WHOLE:
+        // With the hive's own wait refused, no part is tried.
+        bPartsRefused |= pReq->nKind == REQ_PART && bWholeWanted && !whole.hKey;
+        if (!bStopped && pReq->nKind == REQ_WHOLE) {
             bWholeWanted = TRUE;
             bPartsRefused = FALSE;
             ArmWhole(); // before the parts go, so no change falls between
             bStopped = !CloseAllParts();
-            break;
-        case REQ_PART:
-            // With the hive's own wait refused, none is tried.
-            if (bWholeWanted && !hWholeKey)
-                bPartsRefused = TRUE;
-            if (bPartsRefused)
-                break;
+        } else if (!bStopped && pReq->nKind == REQ_PART && !bPartsRefused) {
+            BOOL bReadNow = pReq->bReadNow;
+            LONG nWatch = pReq->nWatch;
             if (!AddPart(pReq))
                 RefuseParts();
-            else if (pReq->bReadNow)
-                ReadAgain(pReq->nWatch);
-            break;
-        case REQ_UNWATCH:
-            if ((size_t)pReq->nWatch < nParts && pParts[pReq->nWatch].pName)
-                ClosePart(pReq->nWatch, TRUE);
-            break;
-        case REQ_PLAN_DONE:
-            if (bPartsRefused)
-                break; // the hive stays watched whole
+            else if (bReadNow)
+                ReadAgain(nWatch);
+            pReq = NULL; // the part's now, or freed with the others
+        } else if (!bStopped && pReq->nKind == REQ_UNWATCH && (size_t)pReq->nWatch < nParts) {
+            Close(pReq->nWatch, TRUE);
+        } else if (!bStopped && pReq->nKind == REQ_PLAN_DONE && !bPartsRefused) {
             // A change while the parts were armed may lie in none of them.
-            if (hWholeKey && WaitForSingleObject(hChanged, 0) == WAIT_OBJECT_0) {
-                EnterCriticalSection(&csWatch);
-                bUnlocated = TRUE;
-                LeaveCriticalSection(&csWatch);
-            }
+            if (whole.hKey && WaitForSingleObject(whole.hEvent, 0) == WAIT_OBJECT_0)
+                ReadAgain(-1);
             bWholeWanted = FALSE;
-            CloseWhole();
-            break;
+            Close(-1, FALSE);
         }
         free(pReq);
         pReq = pNext;
     }
 }
 
-// Each part whose wait ended is armed again first, then read again.
+// Each watch that fired is armed again first, then read again; the whole
+// hive's is armed again at the top of the loop, while it is wanted.
 static void TakeFired(void) {
     EnterCriticalSection(&csWatch);
     LONG *pn = pnFired;
@@ -334,83 +263,67 @@ static void TakeFired(void) {
     pnFired = NULL;
     nFired = nFiredMax = 0;
     LeaveCriticalSection(&csWatch);
-    for (size_t i = 0; i < n && !bPartsRefused; i++) {
+    for (size_t i = 0; i < n; i++) {
         LONG nWatch = pn[i];
-        if (nWatch < 0 || (size_t)nWatch >= nParts || !pParts[nWatch].hKey)
+        if (nWatch < 0) {
+            Close(-1, FALSE);
+            ReadAgain(-1);
+        }
+        if (nWatch < 0 || bPartsRefused || (size_t)nWatch >= nParts || !pParts[nWatch].hKey)
             continue;
-        LONG lResult = ArmPart(nWatch);
-        if (lResult == ERROR_KEY_DELETED) {
-            // Opened again by its name: a key gone is read out by the key above.
-            ClosePart(nWatch, FALSE);
-            OpenPart(nWatch);
+        LONG lResult = Arm(nWatch);
+        if (lResult == ERROR_KEY_DELETED) { // opened again by its name
+            Close(nWatch, FALSE);
+            Open(nWatch);
         } else if (lResult != ERROR_SUCCESS) {
             RefuseParts();
-            break;
         }
         ReadAgain(nWatch);
-        if (!pParts[nWatch].bSubtree)
+        if (pParts[nWatch].pReq && !pParts[nWatch].pReq->bSubtree)
             ReopenGoneBelow(nWatch);
     }
     free(pn);
 }
 
-static void TellIfAny(void) {
-    EnterCriticalSection(&csWatch);
-    BOOL bTell = bUnlocated || nReady > 0;
-    LeaveCriticalSection(&csWatch);
-    if (bTell)
-        Tell();
-}
-
 DWORD WINAPI ChangeNotify(LPVOID) {
-    DWORD dwPause = 0;
-    for (;;) {
+    for (DWORD dwPause = 0;;) {
         InterlockedExchange(&nWatchState, WATCH_ARMING);
-        if (WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
-            break;
         if (bWholeWanted)
             ArmWhole();
         TakeRequests();
-        TellIfAny();
+        EnterCriticalSection(&csWatch);
+        BOOL bTell = bUnlocated || nReady > 0;
+        LeaveCriticalSection(&csWatch);
+        if (bTell && InterlockedIncrement(&nNoticesQueued) == 1)
+            PostMessageA(hWndMain, WM_REFILLTREE, 0, 0);
         SetEvent(hFirstWait);
-        if (bWholeWanted && !hWholeKey) {
-            // A wait that keeps failing must not spin; keep trying, slower.
-            InterlockedExchange(&nWatchState, WATCH_BACKOFF);
-            dwPause = NextBackoff(dwPause);
-            if (WaitForSingleObject(hStop, dwPause) == WAIT_OBJECT_0)
-                break;
-            continue;
-        }
-        dwPause = 0;
-        InterlockedExchange(&nWatchState, WATCH_WAITING);
-        HANDLE hWait[4] = {hStop, hRequest, hFired, hChanged};
-        DWORD dwWoken = WaitForMultipleObjects(hWholeKey ? 4 : 3, hWait, FALSE, INFINITE);
+        // A wait that keeps failing must not spin: it is tried again, slower.
+        BOOL bBackoff = bWholeWanted && !whole.hWait;
+        dwPause = bBackoff ? NextBackoff(dwPause) : 0;
+        InterlockedExchange(&nWatchState, bBackoff ? WATCH_BACKOFF : WATCH_WAITING);
+        HANDLE hWait[3] = {hStop, hRequest, hFired};
+        DWORD dwWoken =
+            WaitForMultipleObjects(bBackoff ? 1 : 3, hWait, FALSE, bBackoff ? dwPause : INFINITE);
         if (dwWoken == WAIT_OBJECT_0 || dwWoken == WAIT_FAILED)
             break;
         InterlockedExchange(&nWatchState, WATCH_POSTING);
-        if (dwWoken == WAIT_OBJECT_0 + 3) {
-            CloseWhole(); // armed again at the top
-            EnterCriticalSection(&csWatch);
-            bUnlocated = TRUE;
-            LeaveCriticalSection(&csWatch);
-        }
         TakeFired();
-        TellIfAny();
     }
     // The parts stay until the next watcher clears them: closing thousands
     // would hold the quit, and the process ends anyway.
-    CloseWhole();
+    Close(-1, FALSE);
     InterlockedExchange(&nWatchState, WATCH_ENDED);
     return 0;
 }
 
-static void Ask(int nKind, LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSubtree,
+void AskWatcher(int nKind, LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSubtree,
                 BOOL bReadNow) {
     if (!hNotify || nWatchState == WATCH_ENDED)
         return;
     size_t cbName = pName ? NameSize(pName) : 0;
     Request *pReq = (Request *)calloc(1, sizeof(Request) + cbName);
     EnterCriticalSection(&csWatch);
+    BOOL bFirst = !pFirstRequest; // one wake takes the whole list
     if (pReq) {
         *pReq = {NULL, nKind, nWatch, nAbove, bSubtree, bReadNow, {0}};
         if (pName)
@@ -421,23 +334,8 @@ static void Ask(int nKind, LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSu
         bUnlocated = TRUE; // the next change refills the whole tree
     }
     LeaveCriticalSection(&csWatch);
-    SetEvent(hRequest);
-}
-
-void WatchWhole(void) {
-    Ask(REQ_WHOLE, -1, -1, NULL, TRUE, FALSE);
-}
-
-void WatchPart(LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSubtree, BOOL bReadNow) {
-    Ask(REQ_PART, nWatch, nAbove, pName, bSubtree, bReadNow);
-}
-
-void UnwatchPart(LONG nWatch) {
-    Ask(REQ_UNWATCH, nWatch, -1, NULL, FALSE, FALSE);
-}
-
-void WatchPlanDone(void) {
-    Ask(REQ_PLAN_DONE, -1, -1, NULL, FALSE, FALSE);
+    if (bFirst)
+        SetEvent(hRequest);
 }
 
 LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated) {
@@ -459,8 +357,8 @@ LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated) {
 
 // Suspended until the first Registry command. What an earlier window's
 // watcher left is cleared once that thread has surely ended. Without its
-// events there is no watcher at all: one that could not be stopped must not
-// run.
+// events there is no watcher at all: one that could not be stopped must
+// not run.
 void CreateWatcher(void) {
     nWatchState = WATCH_SUSPENDED;
     nNoticesQueued = 0;
@@ -470,18 +368,15 @@ void CreateWatcher(void) {
         hStop = CreateEventA(NULL, TRUE, FALSE, NULL);
         hRequest = CreateEventA(NULL, FALSE, FALSE, NULL);
         hFired = CreateEventA(NULL, FALSE, FALSE, NULL);
-        hChanged = CreateEventA(NULL, TRUE, FALSE, NULL);
         hFirstWait = CreateEventA(NULL, TRUE, FALSE, NULL);
+        whole.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
     if (hThread) {
         WaitForSingleObject(hThread, INFINITE);
         CloseHandle(hThread);
         hThread = NULL;
     }
-    for (size_t i = 0; i < nParts; i++)
-        if (pParts[i].pName)
-            ClosePart((LONG)i, TRUE);
-    CloseWhole();
+    CloseAllParts();
     EnterCriticalSection(&csWatch);
     while (Request *pReq = pFirstRequest) {
         pFirstRequest = pReq->pNext;
@@ -493,7 +388,7 @@ void CreateWatcher(void) {
     LeaveCriticalSection(&csWatch);
     bWholeWanted = TRUE;
     bPartsRefused = FALSE;
-    if (!hStop || !hRequest || !hFired || !hChanged || !hFirstWait)
+    if (!hStop || !hRequest || !hFired || !hFirstWait || !whole.hEvent)
         return;
     ResetEvent(hStop);
     BOOL bWow64 = FALSE;
@@ -533,11 +428,10 @@ BOOL WatcherIdle(void) {
         return FALSE;
     EnterCriticalSection(&csWatch);
     BOOL bIdle = !pFirstRequest && nFired == 0 && nReady == 0 && !bUnlocated;
-    if (bIdle && WaitForSingleObject(hChanged, 0) == WAIT_OBJECT_0)
-        bIdle = FALSE;
-    for (size_t i = 0; bIdle && i < nParts; i++)
-        if (pParts[i].hEvent && WaitForSingleObject(pParts[i].hEvent, 0) == WAIT_OBJECT_0)
-            bIdle = FALSE;
+    for (size_t i = 0; bIdle && i <= nParts; i++) {
+        HANDLE hEvent = i < nParts ? pParts[i].hEvent : whole.hEvent;
+        bIdle = !hEvent || WaitForSingleObject(hEvent, 0) != WAIT_OBJECT_0;
+    }
     LeaveCriticalSection(&csWatch);
     return bIdle && nWatchState == WATCH_WAITING;
 }

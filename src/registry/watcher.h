@@ -15,13 +15,15 @@ void StartWatcher(void);  // once: resumes it and waits until its first wait was
 void StopWatcher(void);   // for good: it ends, and nothing is posted after
 
 // Requests, carried out in order on the watcher's thread:
-void WatchWhole(void); // one wait on the whole hive; every part's goes
-// A part: the key named pName (records.h's form) under the key of watch
-// nAbove (-1: the hive itself), watched with its subtree or for its own
-// subkeys only; read again as soon as it is armed with bReadNow.
-void WatchPart(LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSubtree, BOOL bReadNow);
-void UnwatchPart(LONG nWatch);
-void WatchPlanDone(void); // every part asked for: the hive's own wait goes
+// - the whole hive: one wait on all of it; every part's goes;
+// - a part: the key named pName (records.h's form) under the key of watch
+//   nAbove (-1: the hive itself), watched with its subtree or for its own
+//   subkeys only, and read again as soon as it is armed with bReadNow;
+// - a part no longer watched;
+// - the plan done: every part asked for, the hive's own wait goes.
+enum { REQ_WHOLE, REQ_PART, REQ_UNWATCH, REQ_PLAN_DONE };
+void AskWatcher(int nKind, LONG nWatch = -1, LONG nAbove = -1, const BYTE *pName = NULL,
+                BOOL bSubtree = FALSE, BOOL bReadNow = FALSE);
 
 // The watches that saw changes since the last call (free() the array), and
 // whether a change was seen that no part places.

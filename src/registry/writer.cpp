@@ -6,24 +6,21 @@
 #include <cstring>
 
 BOOL bWineTreeView = FALSE;
-static BOOL bRedrawOff; // the tree's, by WM_SETREDRAW
+static BOOL bRedrawOff; // by WM_SETREDRAW
 
-// The tree's images: a closed and an open folder for keys, a page for values.
-enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 };
+enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 }; // the tree's images
 
 // Read before every insert of a slice: the frequency is asked for once.
 double NowMs(void) {
     static double dTicksPerMs;
     LARGE_INTEGER li;
-    if (!dTicksPerMs) {
-        QueryPerformanceFrequency(&li);
+    if (!dTicksPerMs && QueryPerformanceFrequency(&li))
         dTicksPerMs = li.QuadPart / 1000.0;
-    }
     QueryPerformanceCounter(&li);
     return li.QuadPart / dTicksPerMs;
 }
 
-// A name as the tree shows it: its text, UTF-8 as this program's code page.
+// A name as the tree shows it, in this program's code page (UTF-8).
 static char szText[MAX_NAME_UNITS + 1];
 static const char *NameText(const BYTE *pName) {
     size_t cch = NameLength(pName);
@@ -32,29 +29,27 @@ static const char *NameText(const BYTE *pName) {
     return szText;
 }
 
-// Each item carries where its name is in the model; the tree asks for it
-// there, or under Wine keeps a copy.
-static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const BYTE *pName, int nImage,
-                        int nSelected) {
+// Each item carries where its name is in the model, and the tree asks for
+// it there; under Wine it keeps a copy instead.
+static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const BYTE *pName, int nImage) {
     TVINSERTSTRUCTA tvi = {};
     tvi.hParent = hParent;
-    tvi.hInsertAfter = hAfter;
+    tvi.hInsertAfter = hAfter ? hAfter : TVI_FIRST;
     tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
     tvi.item.pszText = bWineTreeView ? (LPSTR)NameText(pName) : LPSTR_TEXTCALLBACKA;
     tvi.item.iImage = nImage;
-    tvi.item.iSelectedImage = nSelected;
+    tvi.item.iSelectedImage = nImage == IMG_FOLDER ? IMG_FOLDER_OPEN : nImage;
     tvi.item.lParam = (LPARAM)pName;
-    return (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi);
+    return hParent ? (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi) : NULL;
 }
 
 HTREEITEM InsertKeyItem(HTREEITEM hParent, HTREEITEM hAfter, KeyNode *pNode) {
-    return hParent ? Insert(hParent, hAfter, pNode->abNames, IMG_FOLDER, IMG_FOLDER_OPEN) : NULL;
+    return Insert(hParent, hAfter, pNode->abNames, IMG_FOLDER);
 }
 
-// After the key's last subkey, or first under it.
-static HTREEITEM InsertValueItem(const KeyNode *pKey, const KeyNode *pLastSub, const BYTE *pName) {
-    HTREEITEM hAfter = pLastSub && pLastSub->hItem ? pLastSub->hItem : TVI_FIRST;
-    return pKey->hItem ? Insert(pKey->hItem, hAfter, pName, IMG_VALUE, IMG_VALUE) : NULL;
+// A value goes after its key's last subkey, or first under it.
+static void InsertValueItem(const KeyNode *pKey, const KeyNode *pLastSub, const BYTE *pName) {
+    Insert(pKey->hItem, pLastSub ? pLastSub->hItem : NULL, pName, IMG_VALUE);
 }
 
 // The whole name, however long: the tree's buffer gets what fits, and the
@@ -66,54 +61,12 @@ static void AnswerText(NMTVDISPINFOA *pInfo) {
     pInfo->item.pszText = szText;
 }
 
-// ---- Walks over the model, resumable between slices ----
-
-// The keys on the way down, each with its subkeys in the order they are
-// taken and how many are done.
-struct Level {
-    KeyNode *pKey, **ppSubs;
-    size_t nSubs, nDone;
-};
-static struct {
-    Level levels[MAX_TREE_DEPTH + 1];
-    unsigned nLevels;
-    BOOL bOldestFirst; // Wine's order: the subkeys last first, as they went in
-} walk;
-
-static BOOL Descend(KeyNode *pKey) {
-    if (walk.nLevels > MAX_TREE_DEPTH)
-        return FALSE;
-    Level *p = &walk.levels[walk.nLevels];
-    size_t nMax = 0;
-    p->pKey = pKey;
-    p->ppSubs = NULL;
-    p->nSubs = p->nDone = 0;
-    for (KeyNode *pSub = pKey->pFirst; pSub; pSub = pSub->pNext)
-        if (!Push(&p->ppSubs, &p->nSubs, &nMax, pSub))
-            return FALSE;
-    for (size_t i = 0, j = p->nSubs; walk.bOldestFirst && i + 1 < j; i++, j--) {
-        KeyNode *pSwap = p->ppSubs[i];
-        p->ppSubs[i] = p->ppSubs[j - 1];
-        p->ppSubs[j - 1] = pSwap;
-    }
-    walk.nLevels++;
-    return TRUE;
-}
-
-static void Ascend(void) {
-    free(walk.levels[--walk.nLevels].ppSubs);
-}
-
-static void StopWalk(void) {
-    while (walk.nLevels)
-        Ascend();
-}
-
-// ---- Emptying ----
+// ---- Emptying: the pieces, worked out from the model first ----
 
 // Items one call may free: a tree view frees a whole subtree in one call.
 static const size_t PIECE_ITEMS = 64;
-static BOOL bEmptying;
+static HTREEITEM *phPieces;
+static size_t nPieces, nPiecesMax, nPiecesDone;
 
 static size_t ItemsUpTo(const KeyNode *pKey, size_t nLimit) {
     size_t n = 1 + pKey->nValues;
@@ -122,83 +75,86 @@ static size_t ItemsUpTo(const KeyNode *pKey, size_t nLimit) {
     return n;
 }
 
-void BeginEmptying(BOOL bByModel) {
-    if (bEmptying && bByModel)
-        return; // goes on where it stopped
-    StopWalk();
-    walk.bOldestFirst = bWineTreeView;
-    bEmptying = bByModel && pModelRoot && Descend(pModelRoot);
+// A big key's pieces: each small subtree, each big subkey's pieces, then the
+// key with its values. Windows' order takes the subkeys first to last, so
+// each piece heads its chain of siblings; Wine's, last first, as they went
+// in, so each is the oldest left.
+static BOOL AddPieces(const KeyNode *pKey) {
+    KeyNode **ppSubs = NULL;
+    size_t nSubs = 0, nMax = 0;
+    BOOL bOk = TRUE;
+    for (KeyNode *pSub = pKey->pFirst; pSub && bOk; pSub = pSub->pNext)
+        bOk = Push(&ppSubs, &nSubs, &nMax, pSub);
+    for (size_t i = 0; i < nSubs && bOk; i++) {
+        KeyNode *pSub = ppSubs[bWineTreeView ? nSubs - 1 - i : i];
+        bOk = ItemsUpTo(pSub, PIECE_ITEMS) > PIECE_ITEMS
+                  ? AddPieces(pSub)
+                  : Push(&phPieces, &nPieces, &nPiecesMax, pSub->hItem);
+    }
+    free(ppSubs);
+    return bOk && (pKey == pModelRoot || Push(&phPieces, &nPieces, &nPiecesMax, pKey->hItem));
 }
 
-// A small subtree goes in one call; a big key once its subkeys are gone,
-// with its values. On Windows each piece then heads its chain of siblings;
-// under Wine each is the oldest left.
+void BeginEmptying(BOOL bByModel) {
+    if (nPiecesDone < nPieces && bByModel)
+        return; // goes on where it stopped
+    nPieces = nPiecesDone = 0;
+    if (!bByModel || !pModelRoot || !AddPieces(pModelRoot))
+        nPieces = 0; // all in one call
+}
+
 BOOL EmptyTree(double dDeadline) {
-    while (bEmptying && walk.nLevels) {
-        Level *p = &walk.levels[walk.nLevels - 1];
-        HTREEITEM hPiece = NULL;
-        if (p->nDone < p->nSubs) {
-            KeyNode *pSub = p->ppSubs[p->nDone++];
-            if (ItemsUpTo(pSub, PIECE_ITEMS) <= PIECE_ITEMS || !Descend(pSub))
-                hPiece = pSub->hItem;
-        } else {
-            hPiece = walk.nLevels > 1 ? p->pKey->hItem : NULL;
-            Ascend();
-        }
-        if (hPiece) {
-            SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hPiece);
-            if (NowMs() > dDeadline)
-                return FALSE;
-        }
+    while (nPiecesDone < nPieces) {
+        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)phPieces[nPiecesDone++]);
+        if (NowMs() > dDeadline)
+            return FALSE;
     }
-    StopWalk();
     SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // the hive's values, and the rest
-    bEmptying = FALSE;
+    nPieces = nPiecesDone = 0;
     return TRUE;
 }
 
-// ---- The fill's values ----
+// ---- A fill's values ----
 
-static const BYTE **ppValues; // the current key's, to go in last first
-static size_t nValuesLeft, nValuesMax;
+static KeyNode **ppValueKeys; // every key with values, and the current one's names
+static const BYTE **ppValues;
+static size_t nValueKeys, nValueKeysMax, nValueKeysDone, nValuesLeft, nValuesMax;
 static KeyNode *pValuesAfter; // the current key's last subkey
 
-void BeginValues(void) {
-    StopWalk();
-    walk.bOldestFirst = FALSE;
-    nValuesLeft = 0;
-    if (pModelRoot)
-        Descend(pModelRoot);
+static void AddValueKeys(KeyNode *pKey) {
+    if (pKey->nValues && pKey->hItem)
+        Push(&ppValueKeys, &nValueKeys, &nValueKeysMax, pKey); // no memory: no values
+    for (KeyNode *pSub = pKey->pFirst; pSub; pSub = pSub->pNext)
+        AddValueKeys(pSub);
 }
 
+void BeginValues(void) {
+    nValueKeys = nValueKeysDone = nValuesLeft = 0;
+    if (pModelRoot)
+        AddValueKeys(pModelRoot);
+}
+
+// Each key's last first, after its last subkey.
 BOOL InsertValues(double dDeadline) {
-    for (unsigned nCount = 0; walk.nLevels || nValuesLeft;) {
-        if (nValuesLeft) {
-            // Checked before every insert but the first: in a tree of a
-            // million items one insert under Wine can take tens of ms.
+    for (unsigned nCount = 0; nValueKeysDone < nValueKeys;) {
+        KeyNode *pKey = ppValueKeys[nValueKeysDone];
+        if (!nValuesLeft) {
+            const BYTE *pName = FirstValueName(pKey);
+            for (DWORD i = 0; i < pKey->nValues; i++, pName = NextName(pName))
+                if (!Push(&ppValues, &nValuesLeft, &nValuesMax, pName))
+                    break;
+            pValuesAfter = LastSubkey(pKey);
+        }
+        // Checked before every insert but the first: in a tree of a million
+        // items one insert under Wine can take tens of ms.
+        while (nValuesLeft) {
             if (nCount++ > 0 && NowMs() > dDeadline)
                 return FALSE;
-            Level *p = &walk.levels[walk.nLevels - 1];
-            InsertValueItem(p->pKey, pValuesAfter, ppValues[--nValuesLeft]);
-            if (!nValuesLeft)
-                Ascend();
-            continue;
+            InsertValueItem(pKey, pValuesAfter, ppValues[--nValuesLeft]);
         }
-        Level *p = &walk.levels[walk.nLevels - 1];
-        if (p->nDone < p->nSubs) {
-            Descend(p->ppSubs[p->nDone++]);
-            continue;
-        }
-        const BYTE *pName = FirstValueName(p->pKey);
-        size_t nValues = 0;
-        for (DWORD i = 0; i < p->pKey->nValues; i++, pName = NextName(pName))
-            if (!Push(&ppValues, &nValues, &nValuesMax, pName))
-                nValues = 0; // no memory: the key shows no values
-        nValuesLeft = nValues;
-        pValuesAfter = LastSubkey(p->pKey);
-        if (!nValuesLeft)
-            Ascend();
+        nValueKeysDone++;
     }
+    nValueKeys = nValueKeysDone = 0;
     return TRUE;
 }
 
@@ -206,14 +162,13 @@ BOOL InsertValues(double dDeadline) {
 
 static TreeOp *pOps;
 static size_t nOps, nOpsMax, nOpsDone;
+// Where a key's values are being matched: the next old one, and the item
+// the next new one goes after (NULL: first).
+static HTREEITEM hValueAt, hValueAfter;
 
 BOOL AddOp(const TreeOp &op) {
     return Push(&pOps, &nOps, &nOpsMax, op);
 }
-
-// Where a key's values are being matched: the next old one, and the item
-// the next new one goes after (NULL: first).
-static HTREEITEM hValueAt, hValueAfter;
 
 static HTREEITEM NextItem(HTREEITEM hItem, UINT uFlag) {
     return (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, uFlag, (LPARAM)hItem);
@@ -230,12 +185,11 @@ static void SetNameAt(HTREEITEM hItem, const BYTE *pName) {
 }
 
 static void RunOp(const TreeOp &op) {
-    HTREEITEM hGone;
+    HTREEITEM hGone = hValueAt;
     switch (op.nKind) {
     case OP_KEY:
         op.pNode->hItem =
-            InsertKeyItem(op.pParent->hItem,
-                          op.pAfter && op.pAfter->hItem ? op.pAfter->hItem : TVI_FIRST, op.pNode);
+            InsertKeyItem(op.pParent->hItem, op.pAfter ? op.pAfter->hItem : NULL, op.pNode);
         break;
     case OP_DROP: SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)op.hItem); break;
     case OP_VALUE: InsertValueItem(op.pNode, op.pAfter, op.pName); break;
@@ -251,15 +205,12 @@ static void RunOp(const TreeOp &op) {
         hValueAt = hValueAt ? NextItem(hValueAt, TVGN_NEXT) : NULL;
         break;
     case OP_VALUE_DROP:
-        hGone = hValueAt;
         hValueAt = hGone ? NextItem(hGone, TVGN_NEXT) : NULL;
         if (hGone)
             SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hGone);
         break;
     case OP_VALUE_TAKE:
-        if (op.pNode->hItem)
-            hValueAfter = Insert(op.pNode->hItem, hValueAfter ? hValueAfter : TVI_FIRST, op.pName,
-                                 IMG_VALUE, IMG_VALUE);
+        hValueAfter = Insert(op.pNode->hItem, hValueAfter, op.pName, IMG_VALUE);
         break;
     case OP_RENAME: SetNameAt(op.pNode->hItem, op.pNode->abNames); break;
     }
@@ -277,15 +228,6 @@ BOOL SendOps(double dDeadline) {
 
 DWORD OpsLeft(void) {
     return (DWORD)(nOps - nOpsDone);
-}
-
-void ResetWriter(void) {
-    StopWalk();
-    bEmptying = FALSE;
-    nValuesLeft = 0;
-    nOps = nOpsDone = 0;
-    bRedrawOff = FALSE;
-    ForgetOpened();
 }
 
 // ---- Redraw, and what the user sees ----
@@ -306,8 +248,7 @@ void RedrawOn(void) {
 }
 
 void ScrollToTop(void) {
-    HTREEITEM hFirst = (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-    if (hFirst)
+    if (HTREEITEM hFirst = NextItem(NULL, TVGN_ROOT))
         SendMessageA(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)hFirst);
 }
 
@@ -324,17 +265,21 @@ void CollapseOpened(void) {
     SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, 0);
 }
 
-void ForgetOpened(void) {
-    nOpened = 0;
-    bTooManyOpened = FALSE;
-}
-
 DWORD OpenedCount(void) {
     return (DWORD)nOpened;
 }
 
 BOOL TooManyOpened(void) {
     return bTooManyOpened;
+}
+
+void ResetWriter(BOOL bNewTree) {
+    nOpened = 0;
+    bTooManyOpened = FALSE;
+    if (!bNewTree)
+        return;
+    nPieces = nPiecesDone = nValueKeys = nValueKeysDone = nOps = nOpsDone = 0;
+    bRedrawOff = FALSE;
 }
 
 static void Opened(HTREEITEM hItem, BOOL bOpen) {
@@ -349,20 +294,14 @@ static void Opened(HTREEITEM hItem, BOOL bOpen) {
 }
 
 LRESULT TreeNotify(const NMHDR *pnm) {
-    if (pnm->hwndFrom != hTree || !hTree)
-        return 0;
     const NMTREEVIEWA *pnmtv = (const NMTREEVIEWA *)pnm;
-    switch (pnm->code) {
-    case TVN_GETDISPINFOA: AnswerText((NMTVDISPINFOA *)pnm); break;
-    case TVN_ITEMEXPANDEDA:
-    case TVN_ITEMEXPANDEDW:
+    if (!hTree || pnm->hwndFrom != hTree)
+        return 0;
+    if (pnm->code == TVN_GETDISPINFOA)
+        AnswerText((NMTVDISPINFOA *)pnm);
+    else if (pnm->code == TVN_ITEMEXPANDEDA || pnm->code == TVN_ITEMEXPANDEDW)
         Opened(pnmtv->itemNew.hItem, (pnmtv->itemNew.state & TVIS_EXPANDED) != 0);
-        break;
-    case TVN_DELETEITEMA:
-    case TVN_DELETEITEMW:
-        if (nOpened)
-            Opened(pnmtv->itemOld.hItem, FALSE);
-        break;
-    }
+    else if ((pnm->code == TVN_DELETEITEMA || pnm->code == TVN_DELETEITEMW) && nOpened)
+        Opened(pnmtv->itemOld.hItem, FALSE);
     return 0;
 }

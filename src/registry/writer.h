@@ -67,9 +67,9 @@ void RedrawOff(BOOL bFill); // a fill turns it off even when it is off
 void RedrawOn(void);
 void ScrollToTop(void);    // the first item at the top, as after a rebuild
 void CollapseOpened(void); // what the user opened, before an update changes the tree
-void ForgetOpened(void);   // a whole fill: nothing is open
 DWORD OpenedCount(void);
 BOOL TooManyOpened(void); // more opened than kept: only a whole fill closes them
-void ResetWriter(void);   // a new tree view: nothing of the old one is left
+// A whole fill: nothing is open; a new tree view: nothing of the old is left.
+void ResetWriter(BOOL bNewTree);
 
 #endif

@@ -1,0 +1,16 @@
+// The native key calls the registry code needs where the Win32 ones will
+// not do: a handle of its own to the hive, and a key's full name.
+#ifndef CORVANE_REGISTRY_NTKEY_H
+#define CORVANE_REGISTRY_NTKEY_H
+
+#include "corvane.h"
+
+// A handle of its own to HKEY_LOCAL_MACHINE: a wait belongs to the handle it
+// was armed on, and the predefined one is a single handle shared by all.
+LONG OpenHive(HKEY *phKey);
+// The full name of the key hKey refers to, after any links, such as
+// \REGISTRY\MACHINE\SOFTWARE\X, into pBuf (cb bytes): the bytes it needs,
+// or 0 when it cannot be had. The name is pBuf + sizeof(ULONG), counted.
+ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb);
+
+#endif
