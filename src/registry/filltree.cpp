@@ -1,23 +1,20 @@
-// The registry tree's driver, on the window's thread: every key and value
-// name of HKEY_LOCAL_MACHINE. One change flows one way:
-//   watcher (a notice) -> here -> reader (the part to read) -> here
-//   (records, receive.cpp) -> update.cpp (the compare) -> writer.cpp.
-// A whole fill empties the tree while the reader reads the hive, then takes
-// its names as they come. Either goes in short slices: a command runs them
-// back to back and answers messages sent by other threads in between; a
-// watcher's change runs one slice per posted message, between the window's
-// other messages. One fill or update at a time: a new fill ends the old.
-// Once the program quits, none starts again.
+// The registry tree's driver, on the window's thread. One change flows one
+// way: watcher (a notice) -> here -> reader (the part to read) -> here, by
+// receive.cpp (records) -> update.cpp (the compare) -> writer.cpp (the
+// tree). A whole fill empties the tree while the reader reads the hive,
+// then takes its names as they come. Either goes in short slices: a command
+// runs them back to back, answering messages other threads send between
+// them; a watcher's change runs one slice per posted message, between the
+// window's other messages. One at a time: a new fill ends the one under
+// way. Once the program quits, none starts again.
 #include "registry/observe.h"
 #include "registry/parts.h"
-#include "registry/reader.h"
 #include "registry/receive.h"
 #include "registry/update.h"
 #include "registry/watcher.h"
 #include "registry/writer.h"
 
-// A fill gives the window back this often (ms).
-static const double SLICE_MS = 15.0;
+static const double SLICE_MS = 15.0; // a fill gives the window back this often
 // Turning redraw back on makes the tree view walk every item, so an update
 // of up to this many tree messages leaves it on.
 static const DWORD MANY_UPDATE_OPS = 64;
@@ -30,57 +27,20 @@ enum FillPhase {
     PHASE_SENDING,  // an update: what differs goes to the tree
     PHASE_CLOSED,   // the program is quitting: no fill starts again
 };
-
 static struct {
     FillPhase nPhase;
     BOOL bWhole;     // a whole fill, not an update
     BOOL bCommand;   // a command waits for this fill to end
     BOOL bRefillDue; // keys changed while a whole fill ran: one more shows them
     LONG nGeneration;
-    Batch *pBatch; // being taken, from cbAt on
-    DWORD cbAt;
     int nEnd; // how the read ended
 } fill;
 
 volatile LONG nFillsDone = 0, nUpdatesDone = 0;
 
-enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
-
 static void RedrawOffIfMany(void) {
     if (OpsLeft() + OpenedCount() > MANY_UPDATE_OPS)
         RedrawOff(FALSE);
-}
-
-// Takes what the reader has sent until the deadline or until no batch is
-// ready; done once the last batch is in.
-static StepResult TakeArrived(double dDeadline) {
-    for (unsigned nCount = 0;;) {
-        if (!fill.pBatch) {
-            BOOL bEnded;
-            fill.pBatch = NextBatch(FALSE, &bEnded);
-            if (!fill.pBatch)
-                return bEnded ? STEP_DONE : STEP_STARVED;
-            fill.cbAt = 0;
-        }
-        Batch *pBatch = fill.pBatch;
-        // Batches of an earlier read cannot come after StopReader; checked anyway.
-        while (pBatch->nGeneration == fill.nGeneration && fill.cbAt < pBatch->cbUsed) {
-            if (nCount++ > 0 && NowMs() > dDeadline)
-                return STEP_TIMEUP;
-            Record r;
-            size_t cb = UnpackRecord(pBatch->data + fill.cbAt, pBatch->cbUsed - fill.cbAt, &r);
-            if (!cb)
-                break;
-            TakeRecord(r);
-            fill.cbAt += (DWORD)cb;
-        }
-        BOOL bLast = pBatch->bLast;
-        fill.nEnd = pBatch->nEnd;
-        fill.pBatch = NULL;
-        ReleaseBatch();
-        if (bLast)
-            return STEP_DONE;
-    }
 }
 
 static void BeginFill(BOOL bCommand);
@@ -88,31 +48,29 @@ static void BeginFill(BOOL bCommand);
 // The next part read again; FALSE when none is left.
 static BOOL NextRead(void) {
     const BYTE *pName;
-    fill.pBatch = NULL;
-    fill.nEnd = READ_CANNOT_PLACE; // until the reader says otherwise
     ReadOrder *pOrder = NextUpdate(++fill.nGeneration, &pName);
     if (!pOrder)
         return FALSE;
-    BeginReceive(pName, FALSE);
+    BeginReceive(pName, FALSE, fill.nGeneration);
     fill.nPhase = PHASE_READING;
-    StartReader(pOrder); // when it cannot start, the read ends with nothing placed
+    fill.nEnd = READ_CANNOT_PLACE; // until the reader says otherwise
+    StartReader(pOrder);           // when it cannot start, the read ends with nothing placed
     return TRUE;
 }
 
 static StepResult Step(double dDeadline) {
+    static const BYTE abHive[] = {0}; // the hive's name is empty
     for (;;) {
         switch (fill.nPhase) {
-        case PHASE_EMPTYING: {
+        case PHASE_EMPTYING:
             if (!EmptyTree(dDeadline))
                 return STEP_TIMEUP;
             ResetModel();
-            static const BYTE abHive[] = {0};
-            BeginReceive(abHive, TRUE);
+            BeginReceive(abHive, TRUE, fill.nGeneration);
             fill.nPhase = PHASE_READING;
             break;
-        }
         case PHASE_READING: {
-            StepResult nResult = TakeArrived(dDeadline);
+            StepResult nResult = TakeBatches(dDeadline, &fill.nEnd);
             if (nResult != STEP_DONE)
                 return nResult;
             KeyNode *pRead = EndReceive();
@@ -122,14 +80,14 @@ static StepResult Step(double dDeadline) {
                 fill.nPhase = PHASE_VALUES;
                 break;
             }
-            switch (CompareUpdate(pRead, fill.nEnd)) {
-            case UPDATE_WHOLE: BeginFill(fill.bCommand); return STEP_TIMEUP;
-            case UPDATE_NEXT:
-                if (!NextRead())
-                    return STEP_DONE;
-                break;
-            default: fill.nPhase = PHASE_SENDING;
+            int nNext = CompareUpdate(pRead, fill.nEnd);
+            if (nNext == UPDATE_WHOLE) {
+                BeginFill(fill.bCommand);
+                return STEP_TIMEUP;
             }
+            fill.nPhase = PHASE_SENDING;
+            if (nNext == UPDATE_NEXT && !NextRead())
+                return STEP_DONE;
             break;
         }
         case PHASE_SENDING:
@@ -150,24 +108,21 @@ static StepResult Step(double dDeadline) {
 // Ends any fill in progress; the tree stays as it is. An update's changes
 // worked out so far go in at once, so the model says what the tree holds.
 static void EndFill(BOOL bRedraw) {
+    StopReader();
     if (!fill.bWhole && (fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING)) {
         RedrawOffIfMany();
-        StopReader();
         if (fill.nPhase == PHASE_READING)
             DropReadTree(EndReceive());
         SendOps(0);
         ForgetUpdates();
     }
-    StopReader();
-    fill.pBatch = NULL;
     if (hWndMain)
         KillTimer(hWndMain, IDT_FILLSLICE);
     InterlockedExchange(&bSliceQueued, 0);
-    if (fill.nPhase != PHASE_IDLE && fill.nPhase != PHASE_CLOSED) {
+    if (fill.nPhase != PHASE_IDLE && fill.nPhase != PHASE_CLOSED && bRedraw)
+        RedrawOn();
+    if (fill.nPhase != PHASE_CLOSED)
         fill.nPhase = PHASE_IDLE;
-        if (bRedraw)
-            RedrawOn();
-    }
     fill.bCommand = fill.bRefillDue = FALSE;
 }
 
@@ -185,9 +140,8 @@ static void BeginFill(BOOL bCommand) {
     fill.nPhase = PHASE_EMPTYING;
     fill.bWhole = TRUE;
     fill.bCommand = bCommand;
-    fill.nEnd = READ_CANNOT_PLACE;
-    // Redraw off first: emptying a big tree with it on repaints for nothing.
-    RedrawOff(TRUE);
+    fill.nEnd = READ_CANNOT_PLACE; // until the reader says otherwise
+    RedrawOff(TRUE);               // first: emptying a big tree with it on repaints for nothing
     ReadOrder *pOrder = (ReadOrder *)calloc(1, sizeof(ReadOrder));
     if (pOrder)
         pOrder->nGeneration = ++fill.nGeneration;
@@ -197,8 +151,6 @@ static void BeginFill(BOOL bCommand) {
 // Only changes the watcher placed: those parts are read again, and what
 // differs goes to the tree, after what the user opened is closed.
 static void BeginUpdate(void) {
-    if (!UpdateQueued())
-        return;
     fill.bWhole = FALSE;
     RedrawOffIfMany(); // what the user opened, to collapse
     CollapseOpened();
@@ -215,13 +167,11 @@ static void FinishFill(void) {
     EndFill(TRUE);
     InterlockedIncrement(bWhole ? &nFillsDone : &nUpdatesDone);
     // Keys changed while it ran: one more refill shows them all.
-    if (bRefillDue) {
+    if (bRefillDue)
         BeginFill(FALSE);
-        ContinueFill(FALSE);
-    } else if (UpdateQueued()) {
+    else if (UpdateQueued())
         BeginUpdate();
-        ContinueFill(FALSE);
-    }
+    ContinueFill(FALSE);
 }
 
 // ---- What the window calls ----
@@ -229,12 +179,11 @@ static void FinishFill(void) {
 void OpenRegistryTree(void) {
     bWineTreeView = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
     fill.nPhase = PHASE_IDLE;
-    fill.bCommand = fill.bRefillDue = FALSE;
+    fill.bCommand = fill.bRefillDue = bModelBroken = FALSE;
     DropAllWatches(); // before the model they point into goes
     ForgetUpdates();
     ResetWriter(TRUE); // of an earlier window's tree
     ResetModel();
-    bModelBroken = FALSE;
     if (hTree)
         CreateWatcher();
 }
@@ -247,15 +196,9 @@ void FillTreeView(void) {
     StartWatcher(); // once: armed before the walk, so a change during it brings a refill
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
     BeginFill(TRUE);
-    for (;;) {
-        StepResult nResult = Step(NowMs() + SLICE_MS);
-        if (nResult == STEP_DONE)
-            break;
-        if (nResult == STEP_STARVED) {
-            BOOL bEnded;
-            fill.pBatch = NextBatch(TRUE, &bEnded); // or a sent message
-            fill.cbAt = 0;
-        }
+    for (StepResult nResult; (nResult = Step(NowMs() + SLICE_MS)) != STEP_DONE;) {
+        if (nResult == STEP_STARVED)
+            WaitForBatch(); // or a sent message
         AnswerSentMessages();
     }
     fill.bCommand = FALSE; // what comes after runs in slices of its own
@@ -270,23 +213,21 @@ void RefillTreeView(void) {
     size_t nCount;
     BOOL bUnlocated;
     LONG *pnWatches = TakeNotices(&nCount, &bUnlocated);
-    if (!bPartsWatched || TooManyOpened())
-        bUnlocated = TRUE;
+    bUnlocated |= !bPartsWatched || TooManyOpened();
     if (!bUnlocated)
         QueueUpdates(pnWatches, nCount);
     free(pnWatches);
     if (fill.nPhase == PHASE_CLOSED || (!bUnlocated && nCount == 0))
         return;
-    BOOL bUpdating = !fill.bWhole && fill.nPhase != PHASE_IDLE;
-    if (fill.nPhase == PHASE_IDLE) {
-        if (bUnlocated)
-            BeginFill(FALSE);
-        else
-            BeginUpdate();
-        ContinueFill(FALSE);
-    } else if (bUnlocated || !bUpdating) {
-        fill.bRefillDue = TRUE;
+    if (fill.nPhase != PHASE_IDLE) {
+        fill.bRefillDue |= bUnlocated || fill.bWhole; // else the update under way reads them too
+        return;
     }
+    if (bUnlocated)
+        BeginFill(FALSE);
+    else
+        BeginUpdate();
+    ContinueFill(FALSE);
 }
 
 // Posted messages come before input and paint: with input waiting, the next

@@ -1,6 +1,8 @@
 // ntdll's key calls, found at run time.
 #include "registry/ntkey.h"
 
+#include "registry/records.h"
+
 struct UnicodeString {
     USHORT Length, MaximumLength;
     PWSTR Buffer;
@@ -40,4 +42,16 @@ ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb) {
         return sizeof(ULONG) + *(ULONG *)pBuf;
     // STATUS_BUFFER_OVERFLOW or STATUS_BUFFER_TOO_SMALL: the size it needs.
     return lStatus == (LONG)0x80000005 || lStatus == (LONG)0xC0000023 ? cbNeeded : 0;
+}
+
+LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey) {
+    static REGSAM sam;
+    BOOL bWow64 = FALSE;
+    if (!sam)
+        sam = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
+                                                                     : KEY_READ;
+    char szName[256 * 3 + 1]; // a key name is at most 255 characters
+    if (!NameToText(pName, szName, sizeof(szName)))
+        return ERROR_FILE_NOT_FOUND; // an empty name would open hParent itself
+    return RegOpenKeyExA(hParent, szName, 0, sam, phKey);
 }

@@ -1,5 +1,5 @@
-// The native key calls the registry code needs where the Win32 ones will
-// not do: a handle of its own to the hive, and a key's full name.
+// Opening keys, and the native key calls where the Win32 ones will not do:
+// a handle of its own to the hive, and a key's full name.
 #ifndef CORVANE_REGISTRY_NTKEY_H
 #define CORVANE_REGISTRY_NTKEY_H
 
@@ -8,6 +8,10 @@
 // A handle of its own to HKEY_LOCAL_MACHINE: a wait belongs to the handle it
 // was armed on, and the predefined one is a single handle shared by all.
 LONG OpenHive(HKEY *phKey);
+// Opens the subkey named pName (records.h's form) of hParent for reading, in
+// the 64-bit view when this 32-bit program runs on 64-bit Windows, as
+// regedit does: the 32-bit view shows Wow6432Node as Software.
+LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey);
 // The full name of the key hKey refers to, after any links, such as
 // \REGISTRY\MACHINE\SOFTWARE\X, into pBuf (cb bytes): the bytes it needs,
 // or 0 when it cannot be had. The name is pBuf + sizeof(ULONG), counted.

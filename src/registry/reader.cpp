@@ -1,14 +1,16 @@
-// The reader's thread: a depth-first walk, each key's values in order and
-// then its subkeys last first (the tree takes each key first under its
-// parent, so they end up in the registry's order). The ring of batches
-// is the only thing it shares with the window's thread: a slot is the
-// reader's from the free semaphore until it is published to the full one.
+// The reader's thread: a depth-first walk, each key's values in order, then
+// its subkeys last first (the tree takes each key first under its parent,
+// so they end up in the registry's order). The ring of batches is all it
+// shares with the window's thread: a slot is the reader's from the free
+// semaphore until it is published to the full one.
 #include "registry/reader.h"
 
+#include "registry/ntkey.h"
 #include "registry/records.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 static const LONG RING_SLOTS = 8;
 static Batch ring[RING_SLOTS];
@@ -19,10 +21,8 @@ static HANDLE hReader, hCancel, hFree, hFull;
 // (A wait on the event, even a zero one, is a trip to Wine's server.)
 static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
-
 // The reader's own, from its start to its end.
 static ReadOrder *pOrder;
-static REGSAM samOpen;
 static ULONGLONG nStampBefore;
 
 // Waits for a free slot; FALSE once the read is cancelled.
@@ -31,9 +31,7 @@ static BOOL OpenBatch(void) {
     if (WaitForMultipleObjects(2, hWait, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
         return FALSE;
     pOpen = &ring[nPut++ % RING_SLOTS];
-    pOpen->nGeneration = pOrder->nGeneration;
-    pOpen->bLast = FALSE;
-    pOpen->cbUsed = 0;
+    *pOpen = {pOrder->nGeneration, FALSE, READ_DONE, 0, {}};
     return TRUE;
 }
 
@@ -47,14 +45,9 @@ static void PublishBatch(BOOL bLast, int nEnd) {
 }
 
 // Adds one record; FALSE once the read is cancelled.
-static BOOL Emit(int nKind, unsigned nLevel, const char *lpszName, ULONGLONG nStamp = 0) {
-    static BYTE abName[MAX_NAME_BYTES];
-    if (bCancel)
-        return FALSE;
-    Record r = {nKind, nLevel, nStamp, abName};
-    if (!EncodeName(abName, sizeof(abName), lpszName, strlen(lpszName)))
-        return TRUE; // longer than any registry name
-    for (int nTry = 0; nTry < 2; nTry++) {
+static BOOL Emit(int nKind, unsigned nLevel, const BYTE *pName, ULONGLONG nStamp = 0) {
+    Record r = {nKind, nLevel, nStamp, pName};
+    for (int nTry = 0; nTry < 2 && !bCancel; nTry++) {
         if (!pOpen && !OpenBatch())
             return FALSE;
         size_t cb = PackRecord(pOpen->data + pOpen->cbUsed, sizeof(pOpen->data) - pOpen->cbUsed, r);
@@ -64,78 +57,64 @@ static BOOL Emit(int nKind, unsigned nLevel, const char *lpszName, ULONGLONG nSt
         }
         PublishBatch(FALSE, READ_DONE);
     }
-    return TRUE;
+    return !bCancel;
 }
 
-// Grows a name buffer after ERROR_MORE_DATA. False when it cannot grow.
+// A name that grew since the size query is read again with a bigger buffer.
 static bool GrowBuffer(char **ppszBuf, DWORD *pdwSize) {
     DWORD dwNewSize = NextNameBufferSize(*pdwSize);
     void *pNew = dwNewSize ? realloc(*ppszBuf, dwNewSize) : NULL;
-    if (!pNew)
-        return false;
-    *ppszBuf = (char *)pNew;
-    *pdwSize = dwNewSize;
-    return true;
+    if (pNew) {
+        *ppszBuf = (char *)pNew;
+        *pdwSize = dwNewSize;
+    }
+    return pNew != NULL;
 }
 
-struct KeyInfo {
-    DWORD nSubs, nValues, cchMaxSub, cchMaxValue;
-};
-
-static BOOL QueryInfo(HKEY hKey, KeyInfo *pInfo) {
-    ZeroMemory(pInfo, sizeof(*pInfo));
-    return RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &pInfo->nSubs, &pInfo->cchMaxSub, NULL,
-                            &pInfo->nValues, &pInfo->cchMaxValue, NULL, NULL,
-                            NULL) == ERROR_SUCCESS;
-}
-
-// The known subkey of nKnown by this name, or -1.
-static long FindKnown(long nKnown, const char *lpszName) {
-    BYTE abName[3 + 256 * 3];
-    if (nKnown < 0 || !EncodeName(abName, sizeof(abName), lpszName, strlen(lpszName)))
-        return -1;
-    const KnownKey *pKey = &pOrder->pKnown[nKnown];
-    size_t nLow = pKey->nFirst, nHigh = (size_t)pKey->nFirst + pKey->nSubs;
-    while (nLow < nHigh) {
+// The known subkey of nKnown by this name, or NULL.
+static const KnownKey *FindKnown(long nKnown, const BYTE *pName) {
+    const KnownKey *pKey = nKnown >= 0 ? &pOrder->pKnown[nKnown] : NULL;
+    for (size_t nLow = pKey ? pKey->nFirst : 0, nHigh = pKey ? nLow + pKey->nSubs : 0;
+         nLow < nHigh;) {
         size_t nMid = (nLow + nHigh) / 2;
-        int n = CompareNames(pOrder->pNames + pOrder->pKnown[nMid].nName, abName);
+        int n = CompareNames(pOrder->pNames + pOrder->pKnown[nMid].nName, pName);
         if (n == 0)
-            return (long)nMid;
+            return &pOrder->pKnown[nMid];
         if (n < 0)
             nLow = nMid + 1;
         else
             nHigh = nMid;
     }
-    return -1;
+    return NULL;
 }
 
-// Depth-first, pre-order: the key's values in order, then its subkeys
-// (each with its subtree) last first, at nLevel below the key read and
+// The values, then the subkeys, of hKey, at nLevel below the key read and
 // nPathLevel below the hive. A turn that fails is skipped, so nothing false
 // is ever sent or opened, and a pass ends after the count it started with;
 // a key deleted under us ends it at once. A key whose sizes or buffers fail
-// keeps what it has so far; a key that cannot be read at all stays a folder
-// with no children, and so does a key reached through a link that leads
-// back to its own path, or through links more often than its share. Known
-// keys the reader may leave alone come back as kept. Nothing deeper than
-// the tree keeps is opened, whatever else fails.
+// keeps what it has so far; one that cannot be read at all stays a folder
+// with no children, and so does one reached through a link that leads back
+// to its own path, or through links more often than its share. Known keys
+// the reader may leave alone come back as kept. Nothing deeper than the tree
+// keeps is opened.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
                        const char *lpszOpenedAs) {
-    KeyInfo info;
-    BOOL bLinked = FALSE;
-    if (!QueryInfo(hKey, &info))
+    DWORD nSubs = 0, nValues = 0, cchSub = 0, cchValue = 0, cb;
+    BOOL bLinked = FALSE, bGoOn = TRUE;
+    static BYTE abName[MAX_NAME_BYTES]; // not needed across the recursion
+    BYTE abLast[3 + 255 * 3] = {0};     // a key name is at most 255 characters
+    if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &nSubs, &cchSub, NULL, &nValues, &cchValue, NULL,
+                         NULL, NULL) != ERROR_SUCCESS)
         return TRUE;
     // Only a key with subkeys can be one of its own ancestors, or multiply.
-    if (info.nSubs > 0 && KeyLoops(hKey, nPathLevel, lpszOpenedAs, &bLinked))
+    if (nSubs > 0 && KeyLoops(hKey, nPathLevel, lpszOpenedAs, &bLinked))
         return TRUE;
-    if (bLinked && !Emit(RECORD_LINKED, nLevel, ""))
+    if (bLinked && !Emit(RECORD_LINKED, nLevel, (const BYTE *)"")) // "": no name
         return FALSE;
     // The lengths are characters; in UTF-8 one takes up to 3 bytes.
-    DWORD cbName = info.cchMaxSub * 3 + 1, cbValue = info.cchMaxValue * 3 + 1, cb;
+    DWORD cbName = cchSub * 3 + 1, cbValue = cchValue * 3 + 1;
     char *lpszName = (char *)malloc(cbName), *lpszValue = (char *)malloc(cbValue);
-    BOOL bGoOn = TRUE;
-    // A name that grew since the size query is read again with a bigger buffer.
-    for (DWORD dwIndex = 0; bGoOn && lpszName && lpszValue && dwIndex < info.nValues;) {
+    for (DWORD dwIndex = 0; bGoOn && lpszName && lpszValue && dwIndex < nValues;) {
         cb = cbValue;
         LONG lResult = RegEnumValueA(hKey, dwIndex, lpszValue, &cb, NULL, NULL, NULL, NULL);
         if (lResult == ERROR_MORE_DATA && GrowBuffer(&lpszValue, &cbValue))
@@ -143,13 +122,12 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKn
         dwIndex++;
         if (lResult == ERROR_KEY_DELETED)
             break;
-        if (lResult == ERROR_SUCCESS)
-            bGoOn = Emit(RECORD_VALUE, nLevel, lpszValue); // empty for the default value
+        if (lResult == ERROR_SUCCESS && EncodeName(abName, sizeof(abName), lpszValue, cb))
+            bGoOn = Emit(RECORD_VALUE, nLevel, abName); // empty for the default value
     }
     // A key deleted before the one just read moves the rest down one: the
     // same name comes again, and is skipped.
-    char szLast[256 * 3 + 1] = "";
-    for (DWORD dwIndex = lpszValue ? info.nSubs : 0; bGoOn && lpszName && dwIndex > 0;) {
+    for (DWORD dwIndex = lpszValue ? nSubs : 0; bGoOn && lpszName && dwIndex > 0;) {
         cb = cbName;
         FILETIME ft = {0, 0};
         LONG lResult = RegEnumKeyExA(hKey, dwIndex - 1, lpszName, &cb, NULL, NULL, NULL, &ft);
@@ -159,25 +137,25 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKn
         if (lResult == ERROR_KEY_DELETED)
             break;
         // An empty name would open this key itself.
-        if (lResult != ERROR_SUCCESS || lpszName[0] == '\0' || strcmp(lpszName, szLast) == 0)
+        if (lResult != ERROR_SUCCESS || !cb || !EncodeName(abName, sizeof(abName), lpszName, cb) ||
+            SameName(abName, abLast))
             continue;
-        lstrcpynA(szLast, lpszName, sizeof(szLast));
+        memcpy(abLast, abName, NameSize(abName) < sizeof(abLast) ? NameSize(abName) : 1);
         ULONGLONG nStamp = (ULONGLONG)ft.dwHighDateTime << 32 | ft.dwLowDateTime;
-        if (nStamp >= nStampBefore)
-            nStamp = 0; // too recent to tell a later write by
-        long nSub = FindKnown(nKnown, lpszName);
-        const KnownKey *pSub = nSub >= 0 ? &pOrder->pKnown[nSub] : NULL;
+        nStamp = nStamp < nStampBefore ? nStamp : 0; // too recent to tell a later write by
+        const KnownKey *pSub = FindKnown(nKnown, abName);
         if (pSub &&
             ((pSub->bFlags & KNOWN_OWN_WATCH) || ((pSub->bFlags & KNOWN_UNCHANGED_IF_SAME_STAMP) &&
-                                                  nStamp && nStamp == pSub->nStamp))) {
-            bGoOn = Emit(RECORD_KEPT, nLevel + 1, lpszName);
+                                                  nStamp == pSub->nStamp && nStamp))) {
+            bGoOn = Emit(RECORD_KEPT, nLevel + 1, abName);
             continue;
         }
-        bGoOn = Emit(RECORD_KEY, nLevel + 1, lpszName, nStamp);
+        bGoOn = Emit(RECORD_KEY, nLevel + 1, abName, nStamp);
         HKEY hSub;
         if (bGoOn && nPathLevel + 1 < MAX_TREE_DEPTH &&
-            RegOpenKeyExA(hKey, lpszName, 0, samOpen, &hSub) == ERROR_SUCCESS) {
-            bGoOn = EnumerateRegistry(hSub, nLevel + 1, nPathLevel + 1, nSub, lpszName);
+            OpenSubkey(hKey, abName, &hSub) == ERROR_SUCCESS) {
+            bGoOn = EnumerateRegistry(hSub, nLevel + 1, nPathLevel + 1,
+                                      pSub ? (long)(pSub - pOrder->pKnown) : -1, lpszName);
             RegCloseKey(hSub);
         }
     }
@@ -190,29 +168,25 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKn
 // a whole walk. A key that is gone, or that a whole walk would not reach by
 // this path, ends the read with nothing read.
 static int ReadPart(BOOL *pbGoOn) {
-    HKEY hKey = HKEY_LOCAL_MACHINE;
+    HKEY hKey = HKEY_LOCAL_MACHINE, hNext;
     const BYTE *pName = pOrder->pPath;
     BOOL bLinked;
     int nEnd = READ_DONE;
     for (unsigned nLevel = 1; nLevel <= pOrder->nPathKeys && nEnd == READ_DONE;
          nLevel++, pName = NextName(pName)) {
         char szName[256 * 3 + 1]; // a key name is at most 255 characters
-        size_t cch = NameLength(pName) < sizeof(szName) ? NameLength(pName) : 0;
-        memcpy(szName, NameUnits(pName), cch);
-        szName[cch] = '\0';
-        HKEY hNext;
-        KeyInfo info;
-        LONG lResult = cch && nLevel < MAX_TREE_DEPTH
-                           ? RegOpenKeyExA(hKey, szName, 0, samOpen, &hNext)
-                           : ERROR_CANTOPEN;
+        DWORD nSubs = 0;
+        NameToText(pName, szName, sizeof(szName));
+        LONG lResult = nLevel < MAX_TREE_DEPTH ? OpenSubkey(hKey, pName, &hNext) : ERROR_CANTOPEN;
         if (lResult == ERROR_FILE_NOT_FOUND || lResult == ERROR_KEY_DELETED)
             nEnd = READ_GONE;
         else if (lResult != ERROR_SUCCESS)
             nEnd = READ_CANNOT_PLACE;
         else if (nLevel == pOrder->nPathKeys)
             *pbGoOn = EnumerateRegistry(hNext, 0, nLevel, 0, szName);
-        else if (QueryInfo(hNext, &info) && info.nSubs > 0 &&
-                 KeyLoops(hNext, nLevel, szName, &bLinked))
+        else if (RegQueryInfoKeyA(hNext, NULL, NULL, NULL, &nSubs, NULL, NULL, NULL, NULL, NULL,
+                                  NULL, NULL) == ERROR_SUCCESS &&
+                 nSubs > 0 && KeyLoops(hNext, nLevel, szName, &bLinked))
             nEnd = READ_CANNOT_PLACE; // shown with nothing below it
         if (hKey != HKEY_LOCAL_MACHINE)
             RegCloseKey(hKey);
@@ -224,11 +198,6 @@ static int ReadPart(BOOL *pbGoOn) {
 }
 
 static DWORD WINAPI ReaderThread(LPVOID) {
-    BOOL bWow64 = FALSE;
-    // The 64-bit view when this 32-bit program runs on 64-bit Windows: the
-    // 32-bit view shows Wow6432Node as Software and hides the 64-bit keys.
-    samOpen = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
-                                                                     : KEY_READ;
     // Two writes within one tick of the clock (15.6 ms at most) may share a
     // time: one is trusted only once older than the read by 20 ms.
     FILETIME ftNow;
@@ -250,23 +219,12 @@ static DWORD WINAPI ReaderThread(LPVOID) {
 }
 
 void FreeReadOrder(ReadOrder *pOrder) {
-    if (!pOrder)
-        return;
-    free(pOrder->pPath);
-    free(pOrder->pKnown);
-    free(pOrder->pNames);
-    free(pOrder);
-}
-
-static void CloseAll(void) {
-    HANDLE *phAll[] = {&hReader, &hCancel, &hFree, &hFull};
-    for (HANDLE *ph : phAll) {
-        if (*ph)
-            CloseHandle(*ph);
-        *ph = NULL;
+    if (pOrder) {
+        free(pOrder->pPath);
+        free(pOrder->pKnown);
+        free(pOrder->pNames);
     }
-    FreeReadOrder(pOrder);
-    pOrder = NULL;
+    free(pOrder);
 }
 
 BOOL StartReader(ReadOrder *pNewOrder) {
@@ -281,7 +239,7 @@ BOOL StartReader(ReadOrder *pNewOrder) {
     if (pOrder && hCancel && hFree && hFull)
         hReader = CreateThread(NULL, 0, ReaderThread, NULL, 0, NULL);
     if (!hReader)
-        CloseAll();
+        StopReader();
     return hReader != NULL;
 }
 
@@ -291,28 +249,25 @@ void StopReader(void) {
         SetEvent(hCancel);
         WaitForSingleObject(hReader, INFINITE);
     }
-    CloseAll();
+    for (HANDLE *ph : {&hReader, &hCancel, &hFree, &hFull}) {
+        if (*ph)
+            CloseHandle(*ph);
+        *ph = NULL;
+    }
+    FreeReadOrder(pOrder);
+    pOrder = NULL;
 }
 
 Batch *NextBatch(BOOL bWait, BOOL *pbEnded) {
-    *pbEnded = FALSE;
-    if (!hReader) {
-        *pbEnded = TRUE;
-        return NULL;
-    }
     HANDLE hWait[2] = {hFull, hReader};
-    DWORD dwWoken = bWait ? MsgWaitForMultipleObjects(2, hWait, FALSE, INFINITE, QS_SENDMESSAGE)
-                          : WaitForMultipleObjects(2, hWait, FALSE, 0);
-    switch (dwWoken) {
-    case WAIT_OBJECT_0: return &ring[nTake++ % RING_SLOTS];
-    case WAIT_OBJECT_0 + 1:
-        // Ended: a batch published just before the end is still there.
-        if (WaitForSingleObject(hFull, 0) == WAIT_OBJECT_0)
-            return &ring[nTake++ % RING_SLOTS];
-        *pbEnded = TRUE;
-        return NULL;
-    default: return NULL;
-    }
+    DWORD dwWoken = !hReader ? WAIT_OBJECT_0 + 1
+                    : bWait  ? MsgWaitForMultipleObjects(2, hWait, FALSE, INFINITE, QS_SENDMESSAGE)
+                             : WaitForMultipleObjects(2, hWait, FALSE, 0);
+    // Ended: a batch published just before the end is still there.
+    if (dwWoken == WAIT_OBJECT_0 + 1 && hReader && WaitForSingleObject(hFull, 0) == WAIT_OBJECT_0)
+        dwWoken = WAIT_OBJECT_0;
+    *pbEnded = dwWoken == WAIT_OBJECT_0 + 1;
+    return dwWoken == WAIT_OBJECT_0 ? &ring[nTake++ % RING_SLOTS] : NULL;
 }
 
 void ReleaseBatch(void) {

@@ -10,6 +10,9 @@
 #include <cstring>
 
 static struct {
+    LONG nGeneration;
+    Batch *pBatch; // being taken, from cbAt on
+    DWORD cbAt;
     BOOL bFill, bCannotPlace;
     KeyNode *pRoot;
     KeyNode *pOpen[MAX_TREE_DEPTH + 1]; // the last key at each level; NULL: dropped
@@ -77,14 +80,17 @@ static void Settle(void) {
     rx.pOpen[nLevel] = pNode;
 }
 
-void BeginReceive(const BYTE *pName, BOOL bFill) {
+void BeginReceive(const BYTE *pName, BOOL bFill, LONG nGeneration) {
+    rx.nGeneration = nGeneration;
+    rx.pBatch = NULL;
+    rx.cbAt = 0;
     rx.bFill = bFill;
     rx.bCannotPlace = FALSE;
     rx.pRoot = NULL;
     Pend(0, pName, 0, 0);
 }
 
-void TakeRecord(const Record &r) {
+static void TakeRecord(const Record &r) {
     if (r.nLevel > MAX_TREE_DEPTH)
         return;
     if (r.nKind == RECORD_VALUE) {
@@ -111,6 +117,38 @@ void TakeRecord(const Record &r) {
     Settle();
     if (r.nLevel > 0)
         Pend(r.nLevel, r.pName, r.qwStamp, (BYTE)(r.nKind == RECORD_KEPT ? KEY_KEPT : 0));
+}
+
+StepResult TakeBatches(double dDeadline, int *pnEnd) {
+    for (unsigned nCount = 0;;) {
+        BOOL bEnded;
+        if (!rx.pBatch && !(rx.pBatch = NextBatch(FALSE, &bEnded)))
+            return bEnded ? STEP_DONE : STEP_STARVED;
+        Batch *pBatch = rx.pBatch;
+        // Batches of an earlier read cannot come after StopReader; checked anyway.
+        for (Record r; pBatch->nGeneration == rx.nGeneration && rx.cbAt < pBatch->cbUsed;) {
+            if (nCount++ > 0 && NowMs() > dDeadline)
+                return STEP_TIMEUP;
+            size_t cb = UnpackRecord(pBatch->data + rx.cbAt, pBatch->cbUsed - rx.cbAt, &r);
+            if (!cb)
+                break;
+            TakeRecord(r);
+            rx.cbAt += (DWORD)cb;
+        }
+        BOOL bLast = pBatch->bLast;
+        *pnEnd = pBatch->nEnd;
+        rx.pBatch = NULL;
+        rx.cbAt = 0;
+        ReleaseBatch(); // the reader's again
+        if (bLast)
+            return STEP_DONE;
+    }
+}
+
+void WaitForBatch(void) {
+    BOOL bEnded;
+    if (!rx.pBatch)
+        rx.pBatch = NextBatch(TRUE, &bEnded);
 }
 
 KeyNode *EndReceive(void) {

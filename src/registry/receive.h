@@ -1,22 +1,26 @@
-// Takes the reader's records on the window's thread. A fill is a read of
-// the hive against an empty model: everything read is new, so each key goes
-// straight into the model and the tree as it comes, without waiting for a
-// compare. An update's records make a read tree of their own, compared once
-// the read ends.
+// Takes the reader's batches of records on the window's thread. A fill is a
+// read of the hive against an empty model: everything read is new, so each
+// key goes straight into the model and the tree as it comes, without
+// waiting for a compare. An update's records make a read tree of its own,
+// compared once the read ends.
 #ifndef CORVANE_REGISTRY_RECEIVE_H
 #define CORVANE_REGISTRY_RECEIVE_H
 
 #include "registry/model.h"
-#include "registry/records.h"
+#include "registry/reader.h"
 
-// pName: the name of the key read (the hive's is empty); bFill: into the
-// model and the tree.
-void BeginReceive(const BYTE *pName, BOOL bFill);
-void TakeRecord(const Record &r);
+// pName: the key read (the hive's name is empty); bFill: into the model and
+// the tree; nGeneration: the read's, as the reader marks its batches.
+void BeginReceive(const BYTE *pName, BOOL bFill, LONG nGeneration);
+// Takes what has come until the deadline or until nothing is ready; done
+// once the last batch is in, with how the read ended.
+enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
+StepResult TakeBatches(double dDeadline, int *pnEnd);
+void WaitForBatch(void); // or for a message sent to this thread
 // After the last record: the read tree (a fill's is the model's root), or
-// NULL when it holds something it cannot place (a link inside a part, a
-// name memory could not take).
+// NULL when it holds what it cannot place (a link inside a part, a name
+// there was no memory for).
 KeyNode *EndReceive(void);
-void DropReadTree(KeyNode *pRoot); // its nodes, after a compare took what it needed
+void DropReadTree(KeyNode *pRoot); // what the compare did not take
 
 #endif

@@ -84,6 +84,14 @@ const unsigned char *NameUnits(const unsigned char *p) {
     return p + GetHeader(p, 3, &v);
 }
 
+size_t NameToText(const unsigned char *p, char *psz, size_t cb) {
+    size_t cch = NameIsWide(p) || !cb ? 0 : NameLength(p) < cb ? NameLength(p) : cb - 1;
+    memcpy(psz, NameUnits(p), cch);
+    if (cb)
+        psz[cch] = '\0';
+    return cch;
+}
+
 bool SameName(const unsigned char *a, const unsigned char *b) {
     size_t cb = NameSize(a);
     return cb == NameSize(b) && memcmp(a, b, cb) == 0;

@@ -30,6 +30,9 @@ inline const unsigned char *NextName(const unsigned char *p) {
     return p + NameSize(p);
 }
 bool SameName(const unsigned char *a, const unsigned char *b);
+// The name's units as text in psz (cb bytes, NUL-terminated, cut to fit);
+// its length. A name of 16-bit units has no such text: empty.
+size_t NameToText(const unsigned char *p, char *psz, size_t cb);
 // An order of names by their bytes, for searching; not an alphabetical one.
 int CompareNames(const unsigned char *a, const unsigned char *b);
 uint32_t HashName(const unsigned char *p);

@@ -40,8 +40,7 @@ static Part whole, *pParts; // the hive with all below it (watch -1); the parts,
 static size_t nParts;
 static BOOL bWholeWanted;  // until every part is armed
 static BOOL bPartsRefused; // a wait was refused: no part is armed until the next plan
-static REGSAM samView = KEY_READ;
-static HANDLE hThread; // the watcher thread, for the next watcher to wait for
+static HANDLE hThread;     // the watcher thread, for the next watcher to wait for
 // Made once for the process: the lock, and events that wake the watcher or
 // say it has tried its first wait.
 static CRITICAL_SECTION csWatch;
@@ -147,14 +146,10 @@ static void RefuseParts(void) {
 static void Open(LONG nWatch) {
     Part *p = &pParts[nWatch];
     LONG nAbove = p->pReq->nAbove, lResult = ERROR_FILE_NOT_FOUND; // gone with the key above
-    char szName[256 * 3 + 1]; // a key name is at most 255 characters
-    size_t cch = NameLength(p->pReq->abName) < sizeof(szName) ? NameLength(p->pReq->abName) : 0;
-    memcpy(szName, NameUnits(p->pReq->abName), cch);
-    szName[cch] = '\0';
     if (nAbove < 0)
         lResult = OpenHive(&p->hKey);
     else if ((size_t)nAbove < nParts && pParts[nAbove].hKey)
-        lResult = RegOpenKeyExA(pParts[nAbove].hKey, szName, 0, samView, &p->hKey);
+        lResult = OpenSubkey(pParts[nAbove].hKey, p->pReq->abName, &p->hKey);
     if (lResult == ERROR_SUCCESS)
         lResult = Arm(nWatch);
     if (lResult == ERROR_SUCCESS || lResult == ERROR_ACCESS_DENIED)
@@ -391,9 +386,6 @@ void CreateWatcher(void) {
     if (!hStop || !hRequest || !hFired || !hFirstWait || !whole.hEvent)
         return;
     ResetEvent(hStop);
-    BOOL bWow64 = FALSE;
-    samView = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
-                                                                     : KEY_READ;
     hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, NULL);
     if (hNotify && !DuplicateHandle(GetCurrentProcess(), hNotify, GetCurrentProcess(), &hThread,
                                     SYNCHRONIZE, FALSE, 0))
