@@ -4,26 +4,21 @@
 #include <cstring>
 #include <type_traits>
 
-static size_t PutHeader(unsigned char *p, size_t cbFree, size_t nUnits, bool bWide) {
-    size_t v = nUnits << 1 | (bWide ? 1 : 0), cb = 0;
-    do {
-        if (cb == cbFree)
-            return 0;
+// The header: nUnits << 1 | bWide, 7 bits a byte, low first.
+static size_t PutHeader(unsigned char *p, size_t cbFree, size_t v) {
+    size_t cb = 0;
+    for (; cb < cbFree && (cb == 0 || v); v >>= 7)
         p[cb++] = (unsigned char)((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
-        v >>= 7;
-    } while (v);
-    return cb;
+    return v ? 0 : cb;
 }
 
-// The header's value and size; 0 bytes when it runs past cbLeft or is too long.
+// Its value and bytes; 0 bytes when it runs past cbLeft or is too long.
 static size_t GetHeader(const unsigned char *p, size_t cbLeft, size_t *pv) {
-    size_t v = 0;
+    *pv = 0;
     for (size_t cb = 0; cb < cbLeft && cb < 3; cb++) {
-        v |= (size_t)(p[cb] & 0x7F) << (7 * cb);
-        if (!(p[cb] & 0x80)) {
-            *pv = v;
+        *pv |= (size_t)(p[cb] & 0x7F) << (7 * cb);
+        if (!(p[cb] & 0x80))
             return cb + 1;
-        }
     }
     return 0;
 }
@@ -36,19 +31,14 @@ static size_t Encode(unsigned char *p, size_t cbFree, const C *pUnits, size_t n)
     bool bWide = false;
     for (size_t i = 0; i < n && !bWide; i++)
         bWide = (Unit)pUnits[i] > 0xFF;
-    size_t cbHead = PutHeader(p, cbFree, n, bWide);
+    size_t cbHead = PutHeader(p, cbFree, n << 1 | (bWide ? 1 : 0));
     size_t cbUnits = bWide ? 2 * n : n;
     if (!cbHead || cbFree - cbHead < cbUnits)
         return 0;
-    unsigned char *q = p + cbHead;
     for (size_t i = 0; i < n; i++) {
-        uint16_t u = (Unit)pUnits[i];
-        if (bWide) {
-            *q++ = (unsigned char)(u & 0xFF);
-            *q++ = (unsigned char)(u >> 8);
-        } else {
-            *q++ = (unsigned char)u;
-        }
+        p[cbHead + (bWide ? 2 * i : i)] = (unsigned char)((Unit)pUnits[i] & 0xFF);
+        if (bWide)
+            p[cbHead + 2 * i + 1] = (unsigned char)((Unit)pUnits[i] >> 8);
     }
     return cbHead + cbUnits;
 }
@@ -70,7 +60,7 @@ size_t NameSize(const unsigned char *p, size_t cbLeft) {
 }
 
 size_t NameLength(const unsigned char *p) {
-    size_t v = 0;
+    size_t v;
     GetHeader(p, 3, &v);
     return v >> 1;
 }

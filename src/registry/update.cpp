@@ -1,7 +1,7 @@
-// The compare of a part read again with the model, level by level: each
-// key's values and subkeys matched by name (compare.h), a name gone dropped
-// with its subtree, a new one taken with its subtree, as a fill puts it in.
-// The model changes here and now; the tree follows as the ops are sent.
+// Updates: a part read again is compared with the model level by level,
+// each key's values and subkeys matched by name (compare.h): a name gone is
+// dropped with its subtree, a new one taken with its subtree, as a fill puts
+// it in. The model changes here and now; the tree follows as the ops go.
 #include "registry/update.h"
 
 #include "registry/compare.h"
@@ -19,10 +19,10 @@ static LONG nTarget; // the watch of the part being read
 
 void QueueUpdates(const LONG *pnWatches, size_t nCount) {
     for (size_t i = 0; i < nCount; i++) {
-        BOOL bThere = FALSE;
-        for (size_t j = 0; j < nQueued && !bThere; j++)
-            bThere = pnQueued[j] == pnWatches[i];
-        if (!bThere && !Push(&pnQueued, &nQueued, &nQueuedMax, pnWatches[i]))
+        size_t j = 0;
+        while (j < nQueued && pnQueued[j] != pnWatches[i])
+            j++;
+        if (j == nQueued && !Push(&pnQueued, &nQueued, &nQueuedMax, pnWatches[i]))
             return;
     }
 }
@@ -41,11 +41,9 @@ static int CompareByName(const void *a, const void *b) {
     return CompareNames((*(KeyNode *const *)a)->abNames, (*(KeyNode *const *)b)->abNames);
 }
 
-static BOOL AddName(ReadOrder *pOrder, const BYTE *pName, BOOL bToPath) {
+static BOOL AddName(BYTE **pp, size_t *pcb, size_t *pcbMax, const BYTE *pName) {
     size_t cb = NameSize(pName);
-    BYTE **pp = bToPath ? &pOrder->pPath : &pOrder->pNames;
-    size_t *pcb = bToPath ? &pOrder->cbPath : &pOrder->cbNames;
-    if (!Reserve(pp, bToPath ? &pOrder->cbPathMax : &pOrder->cbNamesMax, *pcb + cb))
+    if (!Reserve(pp, pcbMax, *pcb + cb))
         return FALSE;
     memcpy(*pp + *pcb, pName, cb);
     *pcb += cb;
@@ -54,20 +52,19 @@ static BOOL AddName(ReadOrder *pOrder, const BYTE *pName, BOOL bToPath) {
 
 // The part's path, and a copy of the keys below it the reader may leave
 // alone: under a cut key its subkeys, each watched on its own; in a part,
-// its keys (the reader looks for each by name below its parent).
+// all its keys, each with its subkeys in the order the reader looks them up.
 static ReadOrder *MakeOrder(KeyNode *pTarget, BOOL bCut) {
     ReadOrder *pOrder = (ReadOrder *)calloc(1, sizeof(ReadOrder));
     KeyNode **ppNodes = NULL; // parallel to pOrder->pKnown
     size_t nNodes = 0, nNodesMax = 0;
-    BOOL bOk = pOrder != NULL;
     LONG nPath[MAX_TREE_DEPTH + 1];
     unsigned nLevels = 0;
-    for (LONG w = nTarget; bOk && w >= 0 && WatchAbove(w) >= 0 && nLevels <= MAX_TREE_DEPTH;
-         w = WatchAbove(w))
+    for (LONG w = nTarget; WatchAbove(w) >= 0 && nLevels <= MAX_TREE_DEPTH; w = WatchAbove(w))
         nPath[nLevels++] = w;
-    while (bOk && nLevels)
-        bOk = AddName(pOrder, WatchedNode(nPath[--nLevels])->abNames, TRUE) && ++pOrder->nPathKeys;
-    bOk = bOk && Push(&ppNodes, &nNodes, &nNodesMax, pTarget);
+    BOOL bOk = pOrder && Push(&ppNodes, &nNodes, &nNodesMax, pTarget);
+    for (pOrder ? pOrder->nPathKeys = nLevels : 0; bOk && nLevels;)
+        bOk = AddName(&pOrder->pPath, &pOrder->cbPath, &pOrder->cbPathMax,
+                      WatchedNode(nPath[--nLevels])->abNames);
     for (size_t i = 0; bOk && i < nNodes; i++) {
         KeyNode *pNode = ppNodes[i];
         KnownKey known = {(DWORD)pOrder->cbNames, (DWORD)nNodes, 0, 0, pNode->nStamp};
@@ -79,15 +76,15 @@ static ReadOrder *MakeOrder(KeyNode *pTarget, BOOL bCut) {
             bOk = Push(&ppNodes, &nNodes, &nNodesMax, pSub) && ++known.nSubs;
         if (bOk)
             qsort(ppNodes + known.nFirst, known.nSubs, sizeof(KeyNode *), CompareByName);
-        bOk = bOk && AddName(pOrder, pNode->abNames, FALSE) &&
+        bOk = bOk &&
+              AddName(&pOrder->pNames, &pOrder->cbNames, &pOrder->cbNamesMax, pNode->abNames) &&
               Push(&pOrder->pKnown, &pOrder->nKnown, &pOrder->nKnownMax, known);
     }
     free(ppNodes);
-    if (!bOk) {
-        FreeReadOrder(pOrder);
-        return NULL;
-    }
-    return pOrder;
+    if (bOk)
+        return pOrder;
+    FreeReadOrder(pOrder);
+    return NULL;
 }
 
 ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName) {
@@ -95,14 +92,12 @@ ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName) {
         nTarget = pnQueued[0];
         memmove(pnQueued, pnQueued + 1, --nQueued * sizeof(LONG));
         KeyNode *pTarget = WatchedNode(nTarget);
-        if (!pTarget)
-            continue;
-        ReadOrder *pOrder = MakeOrder(pTarget, WatchIsCut(nTarget));
+        ReadOrder *pOrder = pTarget ? MakeOrder(pTarget, WatchIsCut(nTarget)) : NULL;
         if (pOrder) {
             pOrder->nGeneration = nGeneration;
             *ppName = pTarget->abNames;
+            return pOrder;
         }
-        return pOrder;
     }
     return NULL;
 }
@@ -119,72 +114,72 @@ static void Forget(KeyNode *pNode) {
     FreeKeyNode(pNode);
 }
 
-// The nodes a list holds, in order.
-static BOOL ListOf(KeyNode *pFirst, KeyNode ***pppNodes, const BYTE ***pppNames, size_t *pn) {
-    size_t nMax = 0, nNamesMax = 0, nNames = 0;
-    *pn = 0;
-    for (KeyNode *p = pFirst; p; p = p->pNext) {
-        size_t n = *pn;
-        if (!Push(pppNodes, pn, &nMax, p) ||
-            !Push(pppNames, &nNames, &nNamesMax, (const BYTE *)p->abNames)) {
-            *pn = n;
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
+// A key's subkeys, their names, and its values' names, in order.
+struct Lists {
+    KeyNode **ppSubs;
+    const BYTE **ppNames, **ppValues;
+    size_t nSubs, nNames, nValues, nSubsMax, nNamesMax, nValuesMax;
+};
 
-// A new key's subtree, as a fill puts it in: its subkeys each first under
-// it (so last first), then its values last first after its last subkey.
-static BOOL OpsForNew(KeyNode *pNode) {
-    KeyNode **ppSubs = NULL;
-    const BYTE **ppNames = NULL;
-    size_t nSubs = 0, nNames = 0, nNamesMax = 0;
-    BOOL bOk = ListOf(pNode->pFirst, &ppSubs, &ppNames, &nSubs);
-    for (size_t i = nSubs; bOk && i-- > 0;)
-        bOk = AddOp({OP_KEY, ppSubs[i], pNode, NULL, NULL, NULL});
-    for (size_t i = 0; bOk && i < nSubs; i++)
-        bOk = OpsForNew(ppSubs[i]);
-    const BYTE *pName = FirstValueName(pNode);
-    for (DWORD i = 0; bOk && i < pNode->nValues; i++, pName = NextName(pName))
-        bOk = Push(&ppNames, &nNames, &nNamesMax, pName);
-    KeyNode *pLast = nSubs ? ppSubs[nSubs - 1] : NULL;
-    for (size_t i = nNames; bOk && i-- > 0;)
-        bOk = AddOp({OP_VALUE, pNode, NULL, pLast, ppNames[i], NULL});
-    free(ppSubs);
-    free(ppNames);
+static BOOL ListOf(const KeyNode *pKey, Lists *p) {
+    BOOL bOk = TRUE;
+    for (KeyNode *pSub = pKey->pFirst; pSub && bOk; pSub = pSub->pNext)
+        bOk = Push(&p->ppSubs, &p->nSubs, &p->nSubsMax, pSub) &&
+              Push(&p->ppNames, &p->nNames, &p->nNamesMax, (const BYTE *)pSub->abNames);
+    const BYTE *pName = FirstValueName(pKey);
+    for (DWORD i = 0; i < pKey->nValues && bOk; i++, pName = NextName(pName))
+        bOk = Push(&p->ppValues, &p->nValues, &p->nValuesMax, pName);
     return bOk;
 }
 
-// The key's values matched one by one; its node moves, as it holds them.
-static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew) {
-    KeyNode *pOld = *ppSlot;
-    if (SameValues(pOld, pNew))
+static void FreeLists(Lists *p) {
+    free(p->ppSubs);
+    free(p->ppNames);
+    free(p->ppValues);
+}
+
+// A new key's subtree, as a fill puts it in: its subkeys each first under
+// it (so last first), then its values after its last subkey.
+static BOOL OpsForNew(KeyNode *pNode) {
+    Lists l = {};
+    BOOL bOk = ListOf(pNode, &l);
+    for (size_t i = l.nSubs; bOk && i-- > 0;)
+        bOk = AddOp({OP_KEY, l.ppSubs[i], pNode, NULL, NULL, NULL});
+    for (size_t i = 0; bOk && i < l.nSubs; i++)
+        bOk = OpsForNew(l.ppSubs[i]);
+    KeyNode *pLast = l.nSubs ? l.ppSubs[l.nSubs - 1] : NULL;
+    bOk = bOk && (!l.nValues || AddOp({OP_VALUES_AT, pNode, NULL, pLast, NULL, NULL}));
+    for (size_t i = 0; bOk && i < l.nValues; i++)
+        bOk = AddOp({OP_VALUE_TAKE, pNode, NULL, NULL, l.ppValues[i], NULL});
+    FreeLists(&l);
+    return bOk;
+}
+
+// The steps from one list of names to another; -1 without memory.
+static long Match(const BYTE **ppOld, size_t nOld, const BYTE **ppNew, size_t nNew,
+                  BYTE **ppSteps) {
+    *ppSteps = (BYTE *)malloc(nOld + nNew + 1);
+    return *ppSteps ? MatchNames(ppOld, nOld, ppNew, nNew, *ppSteps) : -1;
+}
+
+// The key's values matched one by one, from the item before the first; its
+// node moves, as it holds them, and its item is told so.
+static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew, const Lists &old) {
+    if (SameValues(*ppSlot, pNew))
         return TRUE;
-    const BYTE **ppOld = (const BYTE **)malloc((pOld->nValues + 1) * sizeof(BYTE *));
-    const BYTE **ppNew = (const BYTE **)malloc((pNew->nValues + 1) * sizeof(BYTE *));
-    BYTE *pSteps = (BYTE *)malloc(pOld->nValues + pNew->nValues + 1);
-    KeyNode *pMoved = ppOld && ppNew && pSteps ? NodeWithValues(pOld, pNew) : NULL;
-    KeyNode *pLast = LastSubkey(pOld);
-    long nSteps = -1;
-    if (pMoved) {
-        const BYTE *p = FirstValueName(pOld), *q = FirstValueName(pMoved);
-        for (DWORD i = 0; i < pOld->nValues; i++, p = NextName(p))
-            ppOld[i] = p;
-        for (DWORD j = 0; j < pMoved->nValues; j++, q = NextName(q))
-            ppNew[j] = q;
-        nSteps = MatchNames(ppOld, pOld->nValues, ppNew, pMoved->nValues, pSteps);
-    }
-    BOOL bOk =
-        nSteps >= 0 && AddOp({OP_VALUES_AT, pMoved, NULL, NULL, NULL, pLast ? pLast->hItem : NULL});
+    Lists fresh = {};
+    BYTE *pSteps = NULL;
+    KeyNode *pOld = *ppSlot, *pMoved = NodeWithValues(pOld, pNew);
+    long nSteps = pMoved && ListOf(pMoved, &fresh)
+                      ? Match(old.ppValues, old.nValues, fresh.ppValues, fresh.nValues, &pSteps)
+                      : -1;
+    HTREEITEM hBefore = old.nSubs ? old.ppSubs[old.nSubs - 1]->hItem : NULL;
+    BOOL bOk = nSteps >= 0 && AddOp({OP_VALUES_AT, pMoved, NULL, NULL, NULL, hBefore});
     static const BYTE nKinds[] = {OP_VALUE_KEEP, OP_VALUE_DROP, OP_VALUE_TAKE};
-    for (long n = 0, j = 0; bOk && n < nSteps; n++) {
-        const BYTE *pName = pSteps[n] != MATCH_DROP ? ppNew[j++] : NULL;
-        bOk = AddOp({nKinds[pSteps[n]], pMoved, NULL, NULL, pName, NULL});
-    }
-    bOk = bOk && AddOp({OP_RENAME, pMoved, NULL, NULL, NULL, NULL});
-    free(ppOld);
-    free(ppNew);
+    for (long n = 0, j = 0; bOk && n < nSteps; n++)
+        bOk = AddOp({nKinds[pSteps[n]], pMoved, NULL, NULL,
+                     pSteps[n] != MATCH_DROP ? fresh.ppValues[j++] : NULL, NULL});
+    FreeLists(&fresh);
     free(pSteps);
     if (!bOk) {
         FreeKeyNode(pMoved);
@@ -200,38 +195,31 @@ static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew) {
 // takes moves into the model, the rest is freed. New keys under a cut key
 // are watched on their own.
 static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
-    if (!CompareValues(ppSlot, pNew))
-        return FALSE;
-    KeyNode *pOld = *ppSlot;
-    LONG nSubCut = pOld->nWatch >= 0 && WatchIsCut(pOld->nWatch) ? pOld->nWatch : -1;
-    KeyNode **ppOlds = NULL, **ppNews = NULL;
-    const BYTE **ppOldNames = NULL, **ppNewNames = NULL;
-    size_t nOld = 0, nNew = 0;
-    BOOL bOk = ListOf(pOld->pFirst, &ppOlds, &ppOldNames, &nOld) &&
-               ListOf(pNew->pFirst, &ppNews, &ppNewNames, &nNew);
-    BYTE *pSteps = bOk ? (BYTE *)malloc(nOld + nNew + 1) : NULL;
-    long nSteps = pSteps ? MatchNames(ppOldNames, nOld, ppNewNames, nNew, pSteps) : -1;
+    Lists old = {}, fresh = {};
+    BYTE *pSteps = NULL;
+    BOOL bOk = ListOf(*ppSlot, &old) && ListOf(pNew, &fresh) && CompareValues(ppSlot, pNew, old);
+    KeyNode *pKey = *ppSlot, **ppTail = &pKey->pFirst, *pPrev = NULL;
+    LONG nCut = WatchIsCut(pKey->nWatch) ? pKey->nWatch : -1;
+    long nSteps = bOk ? Match(old.ppNames, old.nNames, fresh.ppNames, fresh.nNames, &pSteps) : -1;
     bOk = nSteps >= 0;
-    if (bOk)
-        pNew->pFirst = NULL; // each new node is now taken or freed below
-    KeyNode **ppTail = &pOld->pFirst, *pPrev = NULL;
+    pNew->pFirst = bOk ? NULL : pNew->pFirst; // each new node is now taken or freed below
     for (long n = 0, i = 0, j = 0; bOk && n < nSteps; n++) {
         if (pSteps[n] == MATCH_DROP) {
-            KeyNode *pGone = ppOlds[i++];
+            KeyNode *pGone = old.ppSubs[i++];
             bOk = AddOp({OP_DROP, NULL, NULL, NULL, NULL, pGone->hItem});
             Forget(pGone);
             continue;
         }
-        KeyNode *pFresh = ppNews[j++];
+        KeyNode *pFresh = fresh.ppSubs[j++];
         if (pSteps[n] == MATCH_TAKE) {
             // A kept name is one the window had: it cannot be new.
             bOk = !(pFresh->bFlags & KEY_KEPT) &&
-                  AddOp({OP_KEY, pFresh, pOld, pPrev, NULL, NULL}) && OpsForNew(pFresh);
+                  AddOp({OP_KEY, pFresh, pKey, pPrev, NULL, NULL}) && OpsForNew(pFresh);
             *ppTail = pFresh;
-            if (bOk && nSubCut >= 0)
-                WatchNewKey(pFresh, nSubCut);
+            if (bOk && nCut >= 0)
+                WatchNewKey(pFresh, nCut);
         } else {
-            *ppTail = ppOlds[i++];
+            *ppTail = old.ppSubs[i++];
             if (pFresh->bFlags & KEY_KEPT) {
                 FreeKeyNode(pFresh); // watched on its own, or unwritten since
             } else {
@@ -242,48 +230,35 @@ static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
         pPrev = *ppTail;
         ppTail = &(*ppTail)->pNext;
     }
-    if (bOk)
+    if (bOk) {
         *ppTail = NULL;
-    free(ppOlds);
-    free(ppNews);
-    free(ppOldNames);
-    free(ppNewNames);
-    free(pSteps);
-    if (bOk)
         FreeKeyNode(pNew);
+    }
+    FreeLists(&old);
+    FreeLists(&fresh);
+    free(pSteps);
     return bOk;
 }
 
-// Where the part's node hangs: the hive's pointer, or its parent's list.
-static KeyNode **SlotOf(KeyNode *pTarget) {
-    KeyNode *pAbove = WatchedNode(WatchAbove(nTarget));
-    if (!pAbove)
-        return pTarget == pModelRoot ? &pModelRoot : NULL;
-    for (KeyNode **pp = &pAbove->pFirst; *pp; pp = &(*pp)->pNext)
-        if (*pp == pTarget)
-            return pp;
-    return NULL;
-}
-
 int CompareUpdate(KeyNode *pRead, int nEnd) {
-    KeyNode *pTarget = WatchedNode(nTarget);
-    KeyNode **ppSlot = pTarget ? SlotOf(pTarget) : NULL;
-    if (nEnd == READ_GONE) {
+    // Where the part's node hangs: the hive's pointer, or its list of siblings.
+    KeyNode *pTarget = WatchedNode(nTarget), *pAbove = WatchedNode(WatchAbove(nTarget));
+    KeyNode **ppSlot = pTarget == pModelRoot ? &pModelRoot : pAbove ? &pAbove->pFirst : NULL;
+    while (ppSlot && *ppSlot && *ppSlot != pTarget)
+        ppSlot = &(*ppSlot)->pNext;
+    LONG nAbove = WatchAbove(nTarget);
+    if (nEnd == READ_GONE && nAbove >= 0) {
         // Taken out, or put in again, by a reading of the key above.
         DropReadTree(pRead);
-        LONG nAbove = WatchAbove(nTarget);
-        if (nAbove < 0)
-            return UPDATE_WHOLE;
         QueueUpdates(&nAbove, 1);
         return UPDATE_NEXT;
     }
-    if (nEnd != READ_DONE || !pRead || !ppSlot) {
+    if (nEnd != READ_DONE || !pRead || !pTarget || !ppSlot || !*ppSlot) {
         DropReadTree(pRead);
         return UPDATE_WHOLE;
     }
     if (!CompareKey(ppSlot, pRead)) {
-        // Half done: parts of the reading are in the model now.
-        bModelBroken = TRUE;
+        bModelBroken = TRUE; // half done: parts of the reading are in the model now
         return UPDATE_WHOLE;
     }
     return UPDATE_SEND;

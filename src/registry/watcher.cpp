@@ -1,12 +1,11 @@
 // The watcher's thread. Until the tree is cut into parts (plan.h) it waits
-// on the whole of HKEY_LOCAL_MACHINE, and any change there brings a whole
-// refill; then each part's key has a registry wait of its own. Every wait
-// is armed on this thread (a wait ends with the thread that armed it), and
-// a thread pool wait on its event hands it back here when it fires. A part
-// is armed again before the window is told, so no change goes unseen, and
-// at most one notice is on its way, so a burst of changes costs one. At the
-// first wait the system refuses, the parts go and the whole hive is watched
-// again, with pauses that grow while that wait is refused too.
+// on the whole hive, and any change brings a whole refill; then each part's
+// key has a wait of its own. Every wait is armed on this thread (a wait ends
+// with the thread that armed it); a thread pool wait on its event hands it
+// back here when it fires. A part is armed again before the window is told,
+// so no change goes unseen, and at most one notice is on its way, so a burst
+// of changes costs one. At the first wait the system refuses, the parts go
+// and the whole hive is watched again, with growing pauses while refused.
 #include "registry/watcher.h"
 
 #include "registry/grow.h"
@@ -334,19 +333,18 @@ void AskWatcher(int nKind, LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSu
 }
 
 LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated) {
-    if (!hStop) {
-        *pnCount = 0;
-        *pbUnlocated = TRUE;
-        return NULL;
+    LONG *pn = NULL;
+    *pnCount = 0;
+    *pbUnlocated = !hStop; // no watcher: nothing is placed
+    if (hStop) {
+        EnterCriticalSection(&csWatch);
+        pn = pnReady;
+        *pnCount = nReady;
+        *pbUnlocated = bUnlocated;
+        pnReady = NULL;
+        nReady = nReadyMax = bUnlocated = 0;
+        LeaveCriticalSection(&csWatch);
     }
-    EnterCriticalSection(&csWatch);
-    LONG *pn = pnReady;
-    *pnCount = nReady;
-    *pbUnlocated = bUnlocated;
-    pnReady = NULL;
-    nReady = nReadyMax = 0;
-    bUnlocated = FALSE;
-    LeaveCriticalSection(&csWatch);
     return pn;
 }
 
@@ -371,6 +369,7 @@ void CreateWatcher(void) {
         CloseHandle(hThread);
         hThread = NULL;
     }
+    ResetEvent(hStop);
     CloseAllParts();
     EnterCriticalSection(&csWatch);
     while (Request *pReq = pFirstRequest) {
@@ -385,7 +384,6 @@ void CreateWatcher(void) {
     bPartsRefused = FALSE;
     if (!hStop || !hRequest || !hFired || !hFirstWait || !whole.hEvent)
         return;
-    ResetEvent(hStop);
     hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, NULL);
     if (hNotify && !DuplicateHandle(GetCurrentProcess(), hNotify, GetCurrentProcess(), &hThread,
                                     SYNCHRONIZE, FALSE, 0))

@@ -192,10 +192,10 @@ static void RunOp(const TreeOp &op) {
             InsertKeyItem(op.pParent->hItem, op.pAfter ? op.pAfter->hItem : NULL, op.pNode);
         break;
     case OP_DROP: SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)op.hItem); break;
-    case OP_VALUE: InsertValueItem(op.pNode, op.pAfter, op.pName); break;
     case OP_VALUES_AT:
-        hValueAfter = op.hItem;
-        hValueAt = op.hItem                      ? NextItem(op.hItem, TVGN_NEXT)
+        SetNameAt(op.pNode->hItem, op.pNode->abNames); // its node may have moved
+        hValueAfter = op.pAfter ? op.pAfter->hItem : op.hItem;
+        hValueAt = hValueAfter                   ? NextItem(hValueAfter, TVGN_NEXT)
                    : op.pNode->hItem == TVI_ROOT ? NextItem(NULL, TVGN_ROOT)
                                                  : NextItem(op.pNode->hItem, TVGN_CHILD);
         break;
@@ -212,7 +212,6 @@ static void RunOp(const TreeOp &op) {
     case OP_VALUE_TAKE:
         hValueAfter = Insert(op.pNode->hItem, hValueAfter, op.pName, IMG_VALUE);
         break;
-    case OP_RENAME: SetNameAt(op.pNode->hItem, op.pNode->abNames); break;
     }
 }
 

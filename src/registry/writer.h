@@ -33,29 +33,17 @@ void BeginEmptying(BOOL bByModel);
 BOOL EmptyTree(double dDeadline);
 
 // An update's changes, worked out first and then sent in slices, in order:
-// - a key's item after another's (or first under its parent), or gone with
-//   everything below it;
-// - a new key's values, each after its last subkey (so they go last first);
-// - a key's values matched with the ones it had: from the item before its
-//   first value (NULL: none), each kept, dropped or taken in turn;
-// - a key's item told where its name now is, when its node moved.
-enum OpKind {
-    OP_KEY,
-    OP_DROP,
-    OP_VALUE,
-    OP_VALUES_AT,
-    OP_VALUE_KEEP,
-    OP_VALUE_DROP,
-    OP_VALUE_TAKE,
-    OP_RENAME,
-};
+// a key's item after another's (or first under its parent), or gone with
+// all below it; a key's values, from the item after which they stand, each
+// kept, dropped or taken in turn (a key whose node moved is told so).
+enum OpKind { OP_KEY, OP_DROP, OP_VALUES_AT, OP_VALUE_KEEP, OP_VALUE_DROP, OP_VALUE_TAKE };
 struct TreeOp {
     BYTE nKind;
-    KeyNode *pNode;    // the key (OP_KEY, OP_RENAME), or whose values
+    KeyNode *pNode;    // the key (OP_KEY), or whose values
     KeyNode *pParent;  // OP_KEY: under this key's item
-    KeyNode *pAfter;   // OP_KEY, OP_VALUE: after this key's item, or first
+    KeyNode *pAfter;   // OP_KEY, OP_VALUES_AT: after this key's item, or first
     const BYTE *pName; // a value's name
-    HTREEITEM hItem;   // OP_DROP: the item; OP_VALUES_AT: the one before the first value
+    HTREEITEM hItem;   // OP_DROP: the item; OP_VALUES_AT, when pAfter is none: the item before
 };
 BOOL AddOp(const TreeOp &op);   // FALSE when memory runs out
 BOOL SendOps(double dDeadline); // 0: all at once; TRUE once every op is sent
