@@ -1,4 +1,4 @@
-// Environment blocks: walk an arbitrary block and split every entry.
+// Environment blocks: walk an arbitrary UTF-16 block and split every entry.
 #include "reports/reporttext.h"
 
 #include <cstdlib>
@@ -6,16 +6,19 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::vector<std::string> entries = SplitMultiString((const char *)data, size);
-    for (const std::string &entry : entries) {
+    std::vector<char16_t> block(size / sizeof(char16_t));
+    if (!block.empty())
+        memcpy(block.data(), data, block.size() * sizeof(char16_t));
+    std::vector<std::u16string> entries = SplitMultiString(block.data(), block.size());
+    for (const std::u16string &entry : entries) {
         EnvEntry e = SplitEnvironmentEntry(entry);
         // Nothing is lost or invented: name, separator and value rebuild the entry.
-        std::string rebuilt = e.name;
+        std::u16string rebuilt = e.name;
         if (e.name.size() < entry.size())
-            rebuilt += "=" + e.value;
+            rebuilt += u"=" + e.value;
         if (rebuilt != entry)
             abort();
-        if (e.name.find('=', 1) != std::string::npos)
+        if (e.name.find(u'=', 1) != std::u16string::npos)
             abort();
     }
     return 0;

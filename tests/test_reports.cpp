@@ -247,31 +247,32 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     EXPECT_EQ(again.size(), rows.size() - 4);
 }
 
-static const char szFakeEnv[] = "A=1\0B=2\0C=3\0X=\0=C:=C:\\WINNT\0NOSEP\0OPT=k=v\0";
-static char szEnvBlock[sizeof(szFakeEnv) + 1];
-static char *lpFreedEnv;
+static const WCHAR szFakeEnv[] = L"A=1\0B=2\0C=3\0X=\0=C:=C:\\WINNT\0NOSEP\0OPT=k=v\0Мир=漢=字\0";
+static WCHAR szEnvBlock[sizeof(szFakeEnv) / sizeof(WCHAR) + 1];
+static WCHAR *lpFreedEnv;
 static bool bNoEnvironment;
 
-static LPCH WINAPI FakeGetEnvironmentStrings(void) {
+static LPWCH WINAPI FakeGetEnvironmentStrings(void) {
     if (bNoEnvironment)
         return NULL;
     memcpy(szEnvBlock, szFakeEnv, sizeof(szFakeEnv)); // ends with two NULs
     return szEnvBlock;
 }
 
-static BOOL WINAPI FakeFreeEnvironmentStrings(LPCH lpBlock) {
+static BOOL WINAPI FakeFreeEnvironmentStrings(LPWCH lpBlock) {
     lpFreedEnv = lpBlock;
     return TRUE;
 }
 
 TEST_F(Reports, EnvironmentSplitsEachEntryAndLeavesTheBlockAlone) {
-    Patch("kernel32.dll", "GetEnvironmentStrings", (void *)FakeGetEnvironmentStrings);
-    Patch("kernel32.dll", "FreeEnvironmentStringsA", (void *)FakeFreeEnvironmentStrings);
+    Patch("kernel32.dll", "GetEnvironmentStringsW", (void *)FakeGetEnvironmentStrings);
+    Patch("kernel32.dll", "FreeEnvironmentStringsW", (void *)FakeFreeEnvironmentStrings);
     bNoEnvironment = false;
     lpFreedEnv = NULL;
     SendCommand(IDM_ENVIRONMENT);
     Rows rows = ListViewRows(hList3, 2);
-    EXPECT_EQ(rows, (Rows{{"OPT", "k=v"},
+    EXPECT_EQ(rows, (Rows{{"Мир", "漢=字"},
+                          {"OPT", "k=v"},
                           {"NOSEP", ""},
                           {"=C:", "C:\\WINNT"},
                           {"X", ""},

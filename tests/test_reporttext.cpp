@@ -31,35 +31,41 @@ TEST(MultiString, StopsAtTheBlockEndWithoutTerminator) {
 
 TEST(EnvironmentEntry, SplitsAtFirstSeparatorFromSecondCharacter) {
     struct {
-        const char *entry, *name, *value;
+        const char16_t *entry, *name, *value;
     } cases[] = {
-        {"A=1", "A", "1"},
-        {"PATH=C:\\;D:\\", "PATH", "C:\\;D:\\"},
-        {"X=", "X", ""},
-        {"=C:=C:\\WINNT", "=C:", "C:\\WINNT"},
-        {"OPTS=a=b=c", "OPTS", "a=b=c"},
-        {"NOEQUALS", "NOEQUALS", ""},
-        {"=", "=", ""},
-        {"==", "=", ""},
-        {"", "", ""},
+        {u"A=1", u"A", u"1"},
+        {u"PATH=C:\\;D:\\", u"PATH", u"C:\\;D:\\"},
+        {u"X=", u"X", u""},
+        {u"=C:=C:\\WINNT", u"=C:", u"C:\\WINNT"},
+        {u"OPTS=a=b=c", u"OPTS", u"a=b=c"},
+        {u"NOEQUALS", u"NOEQUALS", u""},
+        {u"=", u"=", u""},
+        {u"==", u"=", u""},
+        {u"", u"", u""},
+        // Names and values in any script, a character beyond 16 bits included.
+        {u"GRÜSSE_Мир=Grüße Мир 漢字 😀", u"GRÜSSE_Мир", u"Grüße Мир 漢字 😀"},
+        {u"=Ж:=漢=字", u"=Ж:", u"漢=字"},
     };
     for (const auto &c : cases) {
         EnvEntry split = SplitEnvironmentEntry(c.entry);
-        EXPECT_EQ(split.name, c.name) << c.entry;
-        EXPECT_EQ(split.value, c.value) << c.entry;
+        EXPECT_EQ(split.name, c.name) << testing::PrintToString(c.entry);
+        EXPECT_EQ(split.value, c.value) << testing::PrintToString(c.entry);
     }
 }
 
 TEST(EnvironmentEntry, BlockWithEntryWithoutSeparatorWalksOn) {
-    const char block[] = "A=1\0BROKEN\0C=3\0\0";
+    const char16_t block[] = u"A=1\0BROKEN\0C=3\0Мир=漢字\0\0";
     std::vector<EnvEntry> entries;
-    for (const std::string &s : Block(block, sizeof(block)))
+    for (const std::u16string &s : SplitMultiString(block, sizeof(block) / sizeof(block[0])))
         entries.push_back(SplitEnvironmentEntry(s));
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[1].name, "BROKEN");
-    EXPECT_EQ(entries[1].value, "");
-    EXPECT_EQ(entries[2].name, "C");
-    EXPECT_EQ(entries[2].value, "3");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[1].name, u"BROKEN");
+    EXPECT_EQ(entries[1].value, u"");
+    EXPECT_EQ(entries[2].name, u"C");
+    EXPECT_EQ(entries[2].value, u"3");
+    EXPECT_EQ(entries[3].name, u"Мир");
+    EXPECT_EQ(entries[3].value, u"漢字");
+    EXPECT_EQ(MultiStringLength(block), sizeof(block) / sizeof(block[0]) - 1);
 }
 
 TEST(ComputerNameArgument, TakesTheNameAfterSlashC) {

@@ -24,10 +24,30 @@ size_t MultiStringSize(const char *lpBlock) {
     return nPos + 1;
 }
 
-EnvEntry SplitEnvironmentEntry(const std::string &entry) {
-    size_t nSep = entry.empty() ? std::string::npos : entry.find('=', 1);
-    if (nSep == std::string::npos)
-        return {entry, std::string()};
+std::vector<std::u16string> SplitMultiString(const char16_t *lpBlock, size_t cchBlock) {
+    std::vector<std::u16string> strings;
+    size_t nPos = 0;
+    while (lpBlock && nPos < cchBlock && lpBlock[nPos]) {
+        const char16_t *lpEnd =
+            std::char_traits<char16_t>::find(lpBlock + nPos, cchBlock - nPos, u'\0');
+        size_t nLen = lpEnd ? (size_t)(lpEnd - (lpBlock + nPos)) : cchBlock - nPos;
+        strings.emplace_back(lpBlock + nPos, nLen);
+        nPos += nLen + 1;
+    }
+    return strings;
+}
+
+size_t MultiStringLength(const char16_t *lpBlock) {
+    size_t nPos = 0;
+    while (lpBlock[nPos])
+        nPos += std::char_traits<char16_t>::length(lpBlock + nPos) + 1;
+    return nPos + 1;
+}
+
+EnvEntry SplitEnvironmentEntry(const std::u16string &entry) {
+    size_t nSep = entry.empty() ? std::u16string::npos : entry.find(u'=', 1);
+    if (nSep == std::u16string::npos)
+        return {entry, std::u16string()};
     return {entry.substr(0, nSep), entry.substr(nSep + 1)};
 }
 

@@ -17,16 +17,20 @@
 std::vector<std::string> SplitMultiString(const char *lpBlock, size_t cbBlock);
 // Size in bytes of a block ending with an empty string, both NULs included.
 size_t MultiStringSize(const char *lpBlock);
+// The same for a UTF-16 block of cchBlock units.
+std::vector<std::u16string> SplitMultiString(const char16_t *lpBlock, size_t cchBlock);
+// Length in units of a UTF-16 block ending with an empty string, both NULs included.
+size_t MultiStringLength(const char16_t *lpBlock);
 
 // ---- Environment entries ----
 
 struct EnvEntry {
-    std::string name;
-    std::string value;
+    std::u16string name;
+    std::u16string value;
 };
 // Splits name=value at the first "=" from the second character on, so a
 // leading "=" stays in the name. With no such "=", the whole entry is the name.
-EnvEntry SplitEnvironmentEntry(const std::string &entry);
+EnvEntry SplitEnvironmentEntry(const std::u16string &entry);
 
 // ---- The "/c" argument ----
 
