@@ -6,22 +6,24 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    std::vector<std::string> strings = SplitMultiString((const char *)data, size);
+    std::vector<char16_t> block(size / sizeof(char16_t));
+    if (!block.empty())
+        memcpy(block.data(), data, block.size() * sizeof(char16_t));
+    std::vector<std::u16string> strings = SplitMultiString(block.data(), block.size());
     size_t total = 0;
-    for (const std::string &s : strings) {
-        if (s.empty() || s.find('\0') != std::string::npos)
+    for (const std::u16string &s : strings) {
+        if (s.empty() || s.find(u'\0') != std::u16string::npos)
             abort();
         total += s.size() + 1;
     }
-    if (total > size + 1)
+    if (total > block.size() + 1)
         abort();
 
-    // The same bytes, properly ended, measure back to where the walk stopped.
-    std::vector<char> block(data, data + size);
-    block.push_back('\0');
-    block.push_back('\0');
-    size_t cb = MultiStringSize(block.data());
-    if (cb > block.size() || block[cb - 1] != '\0')
+    // The same units, properly ended, measure back to where the walk stopped.
+    block.push_back(u'\0');
+    block.push_back(u'\0');
+    size_t cch = MultiStringLength(block.data());
+    if (cch > block.size() || block[cch - 1] != u'\0')
         abort();
     if (SplitMultiString(block.data(), block.size()).size() != strings.size())
         abort();

@@ -2,6 +2,7 @@
 // its view or its box, checked against the platform's own answers.
 #include "harness.h"
 #include "reports/reporttext.h"
+#include "reports/widetext.h"
 
 #include <gtest/gtest.h>
 
@@ -324,7 +325,7 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
 
 static decltype(&HeapAlloc) pRealHeapAlloc;
 static LPVOID WINAPI FakeHeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T cb) {
-    return cb == 0x7FFF ? NULL : pRealHeapAlloc(hHeap, dwFlags, cb);
+    return cb == 0x7FFF * sizeof(WCHAR) ? NULL : pRealHeapAlloc(hHeap, dwFlags, cb);
 }
 
 TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
@@ -348,22 +349,23 @@ TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
 }
 
 // A language line as the natively tested formatter builds it.
-static std::string LanguageLine(LangLine line, DWORD id, const std::string &name,
-                                const std::string &native) {
-    char szLine[LANGLINE_SIZE];
-    FormatLanguageLine(szLine, sizeof(szLine), line, id, name.c_str(), native.c_str());
-    return szLine;
+static std::string LanguageLine(LangLine line, DWORD id, const std::wstring &name,
+                                const std::wstring &native) {
+    char16_t szLine[LANGLINE_SIZE];
+    FormatLanguageLine(szLine, LANGLINE_SIZE, line, id, AsUtf16(name.c_str()),
+                       AsUtf16(native.c_str()));
+    return Utf8(AsWide(szLine));
 }
 
-// The platform's names asked for wide, so the expected text passes through no code page.
-static std::string LocaleText(LCID lcid, LCTYPE type) {
+// The platform's names, asked for wide.
+static std::wstring LocaleText(LCID lcid, LCTYPE type) {
     WCHAR wszText[LOCALE_TEXT_SIZE];
-    return GetLocaleInfoW(lcid, type, wszText, LOCALE_TEXT_SIZE) ? Utf8(wszText) : "";
+    return GetLocaleInfoW(lcid, type, wszText, LOCALE_TEXT_SIZE) ? wszText : L"";
 }
 
-static std::string LanguageName(LANGID lang) {
+static std::wstring LanguageName(LANGID lang) {
     WCHAR wszText[LOCALE_TEXT_SIZE];
-    return VerLanguageNameW(lang, wszText, LOCALE_TEXT_SIZE) ? Utf8(wszText) : "";
+    return VerLanguageNameW(lang, wszText, LOCALE_TEXT_SIZE) ? wszText : L"";
 }
 
 TEST_F(Reports, DefaultLanguageShowsFourLinesInOrder) {
@@ -371,8 +373,8 @@ TEST_F(Reports, DefaultLanguageShowsFourLinesInOrder) {
     for (int nUser = 0; nUser < 2; nUser++) {
         LCID lcid = nUser ? GetUserDefaultLCID() : GetSystemDefaultLCID();
         LANGID lang = nUser ? GetUserDefaultLangID() : GetSystemDefaultLangID();
-        ASSERT_NE(LanguageName(lang), "");
-        ASSERT_NE(LocaleText(lcid, LOCALE_SENGCOUNTRY), "");
+        ASSERT_NE(LanguageName(lang), L"");
+        ASSERT_NE(LocaleText(lcid, LOCALE_SENGCOUNTRY), L"");
         expected.push_back(LanguageLine(nUser ? LANG_USER : LANG_SYSTEM, lang, LanguageName(lang),
                                         LocaleText(lcid, LOCALE_SNATIVELANGNAME)));
         expected.push_back(LanguageLine(nUser ? LOCALE_USER : LOCALE_SYSTEM, lcid,
@@ -399,24 +401,24 @@ TEST_F(Reports, DefaultLanguageShowsRussianNamesReadably) {
     SendCommand(IDM_DEFLANGUAGE);
     std::vector<std::string> lines = ListBoxLines(hListt);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[2], LanguageLine(LANG_USER, 0x419, LanguageName(0x419), "русский"));
-    EXPECT_EQ(lines[3], LanguageLine(LOCALE_USER, 0x419, "Russia", "Россия"));
+    EXPECT_EQ(lines[2], LanguageLine(LANG_USER, 0x419, LanguageName(0x419), L"русский"));
+    EXPECT_EQ(lines[3], LanguageLine(LOCALE_USER, 0x419, L"Russia", L"Россия"));
 }
 
-static int WINAPI FailingGetLocaleInfo(LCID, LCTYPE, LPSTR lpszData, int cch) {
-    if (lpszData && cch > 0)
-        memset(lpszData, '?', cch); // garbage a failed query may leave behind
+static int WINAPI FailingGetLocaleInfo(LCID, LCTYPE, LPWSTR lpszData, int cch) {
+    for (int i = 0; lpszData && i < cch; i++)
+        lpszData[i] = L'?'; // garbage a failed query may leave behind
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
 }
 
 TEST_F(Reports, DefaultLanguageShowsEmptyTextsForFailedLocaleQueries) {
     LCID lcid = GetSystemDefaultLCID();
-    Patch("kernel32.dll", "GetLocaleInfoA", (void *)FailingGetLocaleInfo);
+    Patch("kernel32.dll", "GetLocaleInfoW", (void *)FailingGetLocaleInfo);
     SendCommand(IDM_DEFLANGUAGE);
     std::vector<std::string> lines = ListBoxLines(hListt);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], LanguageLine(LOCALE_SYSTEM, lcid, "", ""));
+    EXPECT_EQ(lines[1], LanguageLine(LOCALE_SYSTEM, lcid, L"", L""));
     EXPECT_EQ(lines[0].substr(lines[0].size() - 14), " or  (native) ");
 }
 

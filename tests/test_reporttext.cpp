@@ -5,26 +5,27 @@
 
 #include <cstring>
 
-static std::vector<std::string> Block(const char *lpBlock, size_t cb) {
-    return SplitMultiString(lpBlock, cb);
+template <size_t N> static std::vector<std::u16string> Block(const char16_t (&block)[N]) {
+    return SplitMultiString(block, N);
 }
 
 TEST(MultiString, ListsEveryStringUpToTheEmptyOne) {
-    const char block[] = "windows\0Desktop\0ports\0\0junk\0";
-    EXPECT_EQ(Block(block, sizeof(block)),
-              (std::vector<std::string>{"windows", "Desktop", "ports"}));
-    EXPECT_EQ(MultiStringSize(block), 23u);
-    EXPECT_TRUE(Block("\0\0", 2).empty());
-    EXPECT_EQ(MultiStringSize("\0\0"), 1u);
-    EXPECT_TRUE(Block(nullptr, 10).empty());
+    const char16_t block[] = u"windows\0Desktop\0ports\0Жcorvane\0\0junk\0";
+    EXPECT_EQ(Block(block),
+              (std::vector<std::u16string>{u"windows", u"Desktop", u"ports", u"Жcorvane"}));
+    EXPECT_EQ(MultiStringLength(block), 32u);
+    const char16_t empty[] = u"\0";
+    EXPECT_TRUE(Block(empty).empty());
+    EXPECT_EQ(MultiStringLength(empty), 1u);
+    EXPECT_TRUE(SplitMultiString(nullptr, 10).empty());
 }
 
 TEST(MultiString, StopsAtTheBlockEndWithoutTerminator) {
-    const char block[] = {'a', '=', '1', '\0', 'b', '=', '2'};
-    EXPECT_EQ(Block(block, sizeof(block)), (std::vector<std::string>{"a=1", "b=2"}));
+    const char16_t block[] = {u'a', u'=', u'1', u'\0', u'b', u'=', u'2'};
+    EXPECT_EQ(Block(block), (std::vector<std::u16string>{u"a=1", u"b=2"}));
     // A full profile buffer of one long string.
-    std::string full(32767, 'x');
-    auto strings = Block(full.data(), full.size());
+    std::u16string full(32767, u'x');
+    auto strings = SplitMultiString(full.data(), full.size());
     ASSERT_EQ(strings.size(), 1u);
     EXPECT_EQ(strings[0].size(), 32767u);
 }
@@ -56,7 +57,7 @@ TEST(EnvironmentEntry, SplitsAtFirstSeparatorFromSecondCharacter) {
 TEST(EnvironmentEntry, BlockWithEntryWithoutSeparatorWalksOn) {
     const char16_t block[] = u"A=1\0BROKEN\0C=3\0Мир=漢字\0\0";
     std::vector<EnvEntry> entries;
-    for (const std::u16string &s : SplitMultiString(block, sizeof(block) / sizeof(block[0])))
+    for (const std::u16string &s : Block(block))
         entries.push_back(SplitEnvironmentEntry(s));
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[1].name, u"BROKEN");
@@ -165,37 +166,40 @@ TEST(BoxTexts, DirectoriesFitEvenAtFullPathLength) {
 }
 
 TEST(Lines, LanguageLinesEndWithOneSpace) {
-    char szLine[LANGLINE_SIZE];
-    FormatLanguageLine(szLine, sizeof(szLine), LANG_SYSTEM, 0x409, "English (United States)",
-                       "English");
-    EXPECT_STREQ(szLine, "System Language: 409 is English (United States) or English (native) ");
-    FormatLanguageLine(szLine, sizeof(szLine), LOCALE_SYSTEM, 0x409, "United States",
-                       "United States");
-    EXPECT_STREQ(szLine, "System Locale: 409 is United States or United States (native) ");
-    FormatLanguageLine(szLine, sizeof(szLine), LANG_USER, 0x407, "Deutsch (Deutschland)",
-                       "Deutsch");
-    EXPECT_STREQ(szLine, "User Language: 407 is Deutsch (Deutschland) or Deutsch (native) ");
-    FormatLanguageLine(szLine, sizeof(szLine), LOCALE_USER, 0x1000407, "Germany", "Deutschland");
-    EXPECT_STREQ(szLine, "User Default Locale: 1000407 is Germany or Deutschland (native) ");
+    char16_t szLine[LANGLINE_SIZE];
+    EXPECT_TRUE(FormatLanguageLine(szLine, LANGLINE_SIZE, LANG_SYSTEM, 0x409,
+                                   u"English (United States)", u"English"));
+    EXPECT_EQ(std::u16string(szLine),
+              u"System Language: 409 is English (United States) or English (native) ");
+    FormatLanguageLine(szLine, LANGLINE_SIZE, LOCALE_SYSTEM, 0x409, u"United States",
+                       u"United States");
+    EXPECT_EQ(std::u16string(szLine),
+              u"System Locale: 409 is United States or United States (native) ");
+    FormatLanguageLine(szLine, LANGLINE_SIZE, LANG_USER, 0x407, u"Deutsch (Deutschland)",
+                       u"Deutsch");
+    EXPECT_EQ(std::u16string(szLine),
+              u"User Language: 407 is Deutsch (Deutschland) or Deutsch (native) ");
+    FormatLanguageLine(szLine, LANGLINE_SIZE, LOCALE_USER, 0x1000407, u"Germany", u"Deutschland");
+    EXPECT_EQ(std::u16string(szLine),
+              u"User Default Locale: 1000407 is Germany or Deutschland (native) ");
+    FormatLanguageLine(szLine, LANGLINE_SIZE, LOCALE_USER, 0x419, u"Russia", u"Россия");
+    EXPECT_EQ(std::u16string(szLine), u"User Default Locale: 419 is Russia or Россия (native) ");
     // Failed queries give empty names, not garbage.
-    FormatLanguageLine(szLine, sizeof(szLine), LANG_SYSTEM, 0x409, "", nullptr);
-    EXPECT_STREQ(szLine, "System Language: 409 is  or  (native) ");
+    FormatLanguageLine(szLine, LANGLINE_SIZE, LANG_SYSTEM, 0x409, u"", nullptr);
+    EXPECT_EQ(std::u16string(szLine), u"System Language: 409 is  or  (native) ");
 }
 
 TEST(Lines, LongestLanguageLineIsNotCut) {
-    char szLine[LANGLINE_SIZE];
-    // Two names of 63 characters, each three bytes in UTF-8, that fit their buffers.
-    std::string name, native;
-    for (int i = 0; i < 63; i++) {
-        name += "世";
-        native += "界";
-    }
-    ASSERT_LE(name.size() + 1, LOCALE_TEXT_SIZE);
-    EXPECT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LOCALE_USER, 0xFFFFFFFF, name.c_str(),
+    char16_t szLine[LANGLINE_SIZE];
+    // Two names of 63 units, as long as their buffers take.
+    std::u16string name(63, u'世'), native(62, u'界');
+    native += u'ж';
+    ASSERT_EQ(name.size() + 1, LOCALE_TEXT_SIZE);
+    EXPECT_TRUE(FormatLanguageLine(szLine, LANGLINE_SIZE, LOCALE_USER, 0xFFFFFFFF, name.c_str(),
                                    native.c_str()));
-    EXPECT_EQ(strlen(szLine), 425u);
-    EXPECT_EQ(std::string(szLine),
-              "User Default Locale: FFFFFFFF is " + name + " or " + native + " (native) ");
+    EXPECT_EQ(std::u16string(szLine).size(), 173u);
+    EXPECT_EQ(std::u16string(szLine),
+              u"User Default Locale: FFFFFFFF is " + name + u" or " + native + u" (native) ");
 }
 
 TEST(Lines, BoundedFormattingCutsInsteadOfOverrunning) {
@@ -204,6 +208,15 @@ TEST(Lines, BoundedFormattingCutsInsteadOfOverrunning) {
     EXPECT_FALSE(FormatKeyboardText(szSmall, sizeof(szSmall), 7, 12));
     EXPECT_EQ(strlen(szSmall), 15u);
     EXPECT_FALSE(FormatBytes(nullptr, 0, 1));
+    // The program's own texts widened for the W calls, within their buffer too.
+    char16_t szWide[8];
+    EXPECT_TRUE(WidenAscii(szWide, 8, "PENTIUM"));
+    EXPECT_EQ(std::u16string(szWide), u"PENTIUM");
+    EXPECT_FALSE(WidenAscii(szWide, 8, "HARD DISK"));
+    EXPECT_EQ(std::u16string(szWide), u"HARD DI");
+    EXPECT_FALSE(WidenAscii(nullptr, 0, "x"));
+    EXPECT_FALSE(FormatLanguageLine(szWide, 8, LANG_USER, 0x419, u"русский", u"русский"));
+    EXPECT_EQ(std::u16string(szWide), u"User La");
 }
 
 TEST(Lines, SystemInformationLines) {
@@ -241,18 +254,23 @@ TEST(Utf8, CutNeverEndsInsideACharacter) {
     EXPECT_EQ(Utf8WholeLength("a\xff", 2), 2u);
 }
 
-TEST(Utf8, LinesCutAtTheBufferEndKeepWholeCharacters) {
-    const std::string name = "Привет 世界";
-    char szLine[LANGLINE_SIZE];
-    std::string full;
-    ASSERT_TRUE(FormatLanguageLine(szLine, sizeof(szLine), LANG_USER, 0x419, name.c_str(), ""));
-    full = szLine;
+TEST(Utf16, LinesCutAtTheBufferEndKeepWholeCharacters) {
+    // "😀" is two units, a surrogate pair.
+    const std::u16string name = u"Привет 😀世界😀";
+    char16_t szLine[LANGLINE_SIZE];
+    ASSERT_TRUE(FormatLanguageLine(szLine, LANGLINE_SIZE, LANG_USER, 0x419, name.c_str(), u""));
+    std::u16string full = szLine;
     // Every buffer size that cuts the line keeps a prefix of whole characters.
-    for (size_t cb = 1; cb <= full.size(); cb++) {
-        EXPECT_FALSE(FormatLanguageLine(szLine, cb, LANG_USER, 0x419, name.c_str(), ""));
-        std::string cut = szLine;
-        EXPECT_EQ(full.compare(0, cut.size(), cut), 0) << cb;
-        EXPECT_GE(cut.size() + 4, cb) << cb; // at most one character dropped
-        EXPECT_EQ(Utf8WholeLength(cut.c_str(), cut.size()), cut.size()) << cb;
+    for (size_t cch = 1; cch <= full.size(); cch++) {
+        EXPECT_FALSE(FormatLanguageLine(szLine, cch, LANG_USER, 0x419, name.c_str(), u""));
+        std::u16string cut = szLine;
+        EXPECT_EQ(full.compare(0, cut.size(), cut), 0) << cch;
+        EXPECT_GE(cut.size() + 2, cch) << cch; // at most one character dropped
+        EXPECT_EQ(Utf16WholeLength(cut.c_str(), cut.size()), cut.size()) << cch;
     }
+    // A lead surrogate at the end is all that a cut takes back.
+    EXPECT_EQ(Utf16WholeLength(u"a\xD83D", 2), 1u);
+    EXPECT_EQ(Utf16WholeLength(u"a\xD83D\xDE00", 3), 3u);
+    EXPECT_EQ(Utf16WholeLength(u"\xDE00", 1), 1u); // a lone trail is not the cut's to mend
+    EXPECT_EQ(Utf16WholeLength(u"", 0), 0u);
 }

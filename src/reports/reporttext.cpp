@@ -5,25 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-std::vector<std::string> SplitMultiString(const char *lpBlock, size_t cbBlock) {
-    std::vector<std::string> strings;
-    size_t nPos = 0;
-    while (lpBlock && nPos < cbBlock && lpBlock[nPos]) {
-        const char *lpEnd = (const char *)memchr(lpBlock + nPos, 0, cbBlock - nPos);
-        size_t nLen = lpEnd ? (size_t)(lpEnd - (lpBlock + nPos)) : cbBlock - nPos;
-        strings.emplace_back(lpBlock + nPos, nLen);
-        nPos += nLen + 1;
-    }
-    return strings;
-}
-
-size_t MultiStringSize(const char *lpBlock) {
-    size_t nPos = 0;
-    while (lpBlock[nPos])
-        nPos += strlen(lpBlock + nPos) + 1;
-    return nPos + 1;
-}
-
 std::vector<std::u16string> SplitMultiString(const char16_t *lpBlock, size_t cchBlock) {
     std::vector<std::u16string> strings;
     size_t nPos = 0;
@@ -128,6 +109,61 @@ size_t Utf8WholeLength(const char *lpsz, size_t nLen) {
     return nNeed > nCont + 1 ? nLead : nLen;
 }
 
+size_t Utf16WholeLength(const char16_t *lpsz, size_t nLen) {
+    return nLen > 0 && lpsz[nLen - 1] >= 0xD800 && lpsz[nLen - 1] <= 0xDBFF ? nLen - 1 : nLen;
+}
+
+namespace {
+
+// A UTF-16 text written into a bounded buffer piece by piece. What does not
+// fit is dropped, one unit always stays for the NUL, and End() takes back a
+// lead surrogate the cut left without its pair.
+struct Text16 {
+    char16_t *lpBuf;
+    size_t cch;
+    size_t nLen;
+    bool bCut;
+};
+
+Text16 StartText(char16_t *buf, size_t cch) {
+    return {buf, cch, 0, !buf || cch == 0};
+}
+
+void PutUnit(Text16 &text, char16_t c) {
+    if (!text.bCut && text.nLen + 1 < text.cch)
+        text.lpBuf[text.nLen++] = c;
+    else
+        text.bCut = true;
+}
+
+void Put(Text16 &text, const char16_t *lpsz) {
+    for (; lpsz && *lpsz && !text.bCut; lpsz++)
+        PutUnit(text, *lpsz);
+}
+
+void PutAscii(Text16 &text, const char *lpsz) {
+    for (; lpsz && *lpsz && !text.bCut; lpsz++)
+        PutUnit(text, (char16_t)(unsigned char)*lpsz);
+}
+
+// Ends the text; true if all of it fitted.
+bool EndText(Text16 &text) {
+    if (!text.lpBuf || text.cch == 0)
+        return false;
+    if (text.bCut)
+        text.nLen = Utf16WholeLength(text.lpBuf, text.nLen);
+    text.lpBuf[text.nLen] = u'\0';
+    return !text.bCut;
+}
+
+} // namespace
+
+bool WidenAscii(char16_t *buf, size_t cch, const char *lpsz) {
+    Text16 text = StartText(buf, cch);
+    PutAscii(text, lpsz);
+    return EndText(text);
+}
+
 // snprintf that reports whether the whole text fitted; a cut text ends on a
 // whole character.
 static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
@@ -151,13 +187,23 @@ static const char *Text(const char *lpsz) {
     return lpsz ? lpsz : "";
 }
 
-bool FormatLanguageLine(char *buf, size_t cb, LangLine line, uint32_t id, const char *lpszName,
-                        const char *lpszNative) {
+bool FormatLanguageLine(char16_t *buf, size_t cch, LangLine line, uint32_t id,
+                        const char16_t *lpszName, const char16_t *lpszNative) {
     static const char *lpszLabels[] = {"System Language", "System Locale", "User Language",
                                        "User Default Locale"};
-    const char *lpszLabel = (unsigned)line < 4 ? lpszLabels[line] : "";
-    return Format(buf, cb, "%s: %" PRIX32 " is %s or %s (native) ", lpszLabel, id, Text(lpszName),
-                  Text(lpszNative));
+    char szId[16];
+    snprintf(szId, sizeof(szId), "%" PRIX32, id);
+    // "<label>: %X is %s or %s (native) "
+    Text16 text = StartText(buf, cch);
+    PutAscii(text, (unsigned)line < 4 ? lpszLabels[line] : "");
+    PutAscii(text, ": ");
+    PutAscii(text, szId);
+    PutAscii(text, " is ");
+    Put(text, lpszName);
+    PutAscii(text, " or ");
+    Put(text, lpszNative);
+    PutAscii(text, " (native) ");
+    return EndText(text);
 }
 
 bool FormatArchitectureLine(char *buf, size_t cb, unsigned uArchitecture, uint64_t qwMinAddress,

@@ -11,15 +11,12 @@
 #include <vector>
 
 // ---- Multi-string blocks (profile and environment results) ----
+// In UTF-16, as the W calls give them.
 
-// The strings of a block of cbBlock bytes, up to the empty one that ends it.
+// The strings of a block of cchBlock units, up to the empty one that ends it.
 // A string that runs into the end of the block is cut there.
-std::vector<std::string> SplitMultiString(const char *lpBlock, size_t cbBlock);
-// Size in bytes of a block ending with an empty string, both NULs included.
-size_t MultiStringSize(const char *lpBlock);
-// The same for a UTF-16 block of cchBlock units.
 std::vector<std::u16string> SplitMultiString(const char16_t *lpBlock, size_t cchBlock);
-// Length in units of a UTF-16 block ending with an empty string, both NULs included.
+// Length in units of a block ending with an empty string, both NULs included.
 size_t MultiStringLength(const char16_t *lpBlock);
 
 // ---- Environment entries ----
@@ -47,25 +44,31 @@ const char *ProcessorText(unsigned uLevel);
 // "TRUE" when the longest file-name component is exactly 255, else "FALSE".
 const char *LongNamesText(uint32_t dwMaxNameLength);
 
-// ---- UTF-8 text (the process's code page) ----
+// ---- Text ----
 
 // The length of the first nLen bytes of lpsz without a multi-byte character
-// that they end inside of, so text cut there stays whole characters.
+// that they end inside of, so UTF-8 text cut there stays whole characters.
 size_t Utf8WholeLength(const char *lpsz, size_t nLen);
+// The same for UTF-16: nLen units less a lead surrogate left without its pair.
+size_t Utf16WholeLength(const char16_t *lpsz, size_t nLen);
+// A text of the program's own (ASCII) in UTF-16, for the W calls: into buf
+// (cch units, never overrun, always terminated); false if it had to be cut.
+bool WidenAscii(char16_t *buf, size_t cch, const char *lpsz);
 
 // ---- Lines and box texts ----
-// Each writes a NUL-terminated text into buf (cb bytes, never overrun) and
-// returns false if the text had to be cut to fit; a cut never splits a
-// UTF-8 character.
+// Each writes a NUL-terminated text into buf (cb bytes or cch UTF-16 units,
+// never overrun) and returns false if the text had to be cut to fit; a cut
+// never splits a character. The texts that carry the system's names are
+// UTF-16; those made of the program's own words and numbers are ASCII.
 
-// A locale or language name of 63 characters, three bytes each in UTF-8.
-const size_t LOCALE_TEXT_SIZE = 192;
-// Long enough for a language line with two such names (429).
-const size_t LANGLINE_SIZE = 448;
+// A locale or language name: 63 UTF-16 units and the NUL.
+const size_t LOCALE_TEXT_SIZE = 64;
+// Long enough for a language line with two such names (173 units).
+const size_t LANGLINE_SIZE = 192;
 // Which of the four language lines.
 enum LangLine { LANG_SYSTEM, LOCALE_SYSTEM, LANG_USER, LOCALE_USER };
-bool FormatLanguageLine(char *buf, size_t cb, LangLine line, uint32_t id, const char *lpszName,
-                        const char *lpszNative);
+bool FormatLanguageLine(char16_t *buf, size_t cch, LangLine line, uint32_t id,
+                        const char16_t *lpszName, const char16_t *lpszNative);
 
 bool FormatArchitectureLine(char *buf, size_t cb, unsigned uArchitecture, uint64_t qwMinAddress,
                             uint64_t qwMaxAddress);
