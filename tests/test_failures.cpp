@@ -64,21 +64,21 @@ TEST_F(Failures, ReportWithoutMemoryLeavesItsViewEmptyAndTheProgramRuns) {
     WritePrivateProfileStringA("corvane", NULL, NULL, "win.ini");
 }
 
-LPSTR WINAPI LongCommandLine(void) {
-    static std::string line = "C:\\corvane.exe " + std::string(30000, 'x') + " /cFAR";
-    return (LPSTR)line.c_str();
+LPWSTR WINAPI LongCommandLine(void) {
+    static std::wstring line = L"C:\\corvane.exe " + std::wstring(30000, L'x') + L" /cFAR";
+    return (LPWSTR)line.c_str();
 }
 
 int nRenames;
-BOOL WINAPI CountSetComputerName(COMPUTER_NAME_FORMAT, LPCSTR) {
+BOOL WINAPI CountSetComputerName(COMPUTER_NAME_FORMAT, LPCWSTR) {
     nRenames++;
     return TRUE;
 }
 
 TEST_F(Failures, RenameWithoutMemoryIsSkippedAfterTheNameBox) {
     ImportPatches patches;
-    patches.Add("kernel32.dll", "GetCommandLineA", LongCommandLine);
-    patches.Add("kernel32.dll", "SetComputerNameExA", CountSetComputerName);
+    patches.Add("kernel32.dll", "GetCommandLineW", LongCommandLine);
+    patches.Add("kernel32.dll", "SetComputerNameExW", CountSetComputerName);
     LongCommandLine();
     nRenames = 0;
     // Only the copy of the long command line fails; the box's own texts are short.

@@ -505,15 +505,16 @@ TEST_F(Reports, KeyboardBoxForJapaneseAndUnknownKeyboards) {
     EXPECT_EQ(boxes[1].text, "Unknown keyboard type.\nNumber of Function Keys: 12");
 }
 
-static const char *lpszFakeCommandLine;
-static LPSTR WINAPI FakeGetCommandLine(void) {
-    return (LPSTR)lpszFakeCommandLine;
+static const wchar_t *lpszFakeCommandLine;
+static LPWSTR WINAPI FakeGetCommandLine(void) {
+    return (LPWSTR)lpszFakeCommandLine;
 }
 
 static std::vector<std::string> namesSet;
-static BOOL WINAPI RecordSetComputerName(COMPUTER_NAME_FORMAT format, LPCSTR lpszName) {
+static BOOL WINAPI RecordSetComputerName(COMPUTER_NAME_FORMAT format, LPCWSTR lpszName) {
     // Both names, DNS host and NetBIOS, in one call.
-    namesSet.push_back(format == ComputerNamePhysicalDnsHostname ? lpszName : "<other format>");
+    namesSet.push_back(format == ComputerNamePhysicalDnsHostname ? Utf8(lpszName)
+                                                                 : "<other format>");
     return TRUE;
 }
 
@@ -541,8 +542,8 @@ TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
     std::string original;
     bool bHadName = ReadNextName(&original);
 
-    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
-    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
+    lpszFakeCommandLine = L"C:\\corvane.exe /cLAB7";
+    Patch("kernel32.dll", "GetCommandLineW", (void *)FakeGetCommandLine);
     SendCommand(IDM_COMPUTERNAME);
     std::string next;
     bool bRead = ReadNextName(&next);
@@ -560,22 +561,22 @@ TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
 }
 
 TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
-    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameExA", (void *)RecordSetComputerName);
-    std::string longLine = "C:\\corvane.exe " + std::string(30000, 'x') + " /cFAR";
+    Patch("kernel32.dll", "GetCommandLineW", (void *)FakeGetCommandLine);
+    Patch("kernel32.dll", "SetComputerNameExW", (void *)RecordSetComputerName);
+    std::wstring longLine = L"C:\\corvane.exe " + std::wstring(30000, L'x') + L" /cFAR";
     const struct {
-        const char *lpszCommandLine;
+        const wchar_t *lpszCommandLine;
         std::vector<std::string> names;
     } cases[] = {
-        {"C:\\corvane.exe /cmycomputer", {"my"}},
-        {"C:\\corvane.exe /cBOX/quiet", {"BOX"}},
-        {"C:\\corvane.exe /c", {}},
-        {"C:\\corvane.exe", {}},
-        {"C:\\corvane.exe /CLAB7", {}},
+        {L"C:\\corvane.exe /cmycomputer", {"my"}},
+        {L"C:\\corvane.exe /cBOX/quiet", {"BOX"}},
+        {L"C:\\corvane.exe /c", {}},
+        {L"C:\\corvane.exe", {}},
+        {L"C:\\corvane.exe /CLAB7", {}},
         {longLine.c_str(), {"FAR"}},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.lpszCommandLine).substr(0, 40));
+        SCOPED_TRACE(Utf8(c.lpszCommandLine).substr(0, 40));
         namesSet.clear();
         ClearBoxes();
         lpszFakeCommandLine = c.lpszCommandLine;
@@ -584,22 +585,22 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
         EXPECT_EQ(namesSet, c.names);
     }
     // Every run renames again, not only the first.
-    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
+    lpszFakeCommandLine = L"C:\\corvane.exe /cLAB7";
     namesSet.clear();
     SendCommand(IDM_COMPUTERNAME);
     SendCommand(IDM_COMPUTERNAME);
     EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
 }
 
-static BOOL WINAPI RefusingSetComputerName(COMPUTER_NAME_FORMAT, LPCSTR) {
+static BOOL WINAPI RefusingSetComputerName(COMPUTER_NAME_FORMAT, LPCWSTR) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
 TEST_F(Reports, RefusedRenameIsReportedWithTheNameAndTheReason) {
-    Patch("kernel32.dll", "GetCommandLineA", (void *)FakeGetCommandLine);
-    Patch("kernel32.dll", "SetComputerNameExA", (void *)RefusingSetComputerName);
-    lpszFakeCommandLine = "C:\\corvane.exe /cLAB7";
+    Patch("kernel32.dll", "GetCommandLineW", (void *)FakeGetCommandLine);
+    Patch("kernel32.dll", "SetComputerNameExW", (void *)RefusingSetComputerName);
+    lpszFakeCommandLine = L"C:\\corvane.exe /cLAB7";
     SendCommand(IDM_COMPUTERNAME);
     std::vector<BoxSeen> boxes = BoxesSeen();
     ASSERT_EQ(boxes.size(), 2u); // the name first, then the refusal
@@ -630,9 +631,9 @@ TEST_F(Reports, DirectoriesBoxShowsWindowsAndSystemDirectories) {
     EXPECT_EQ(box.hOwner, AppWindow());
 }
 
-static UINT WINAPI FailingDirectory(LPSTR lpszBuffer, UINT cch) {
-    if (lpszBuffer && cch)
-        memset(lpszBuffer, '?', cch);
+static UINT WINAPI FailingDirectory(LPWSTR lpszBuffer, UINT cch) {
+    for (UINT i = 0; lpszBuffer && i < cch; i++)
+        lpszBuffer[i] = L'?';
     return 0;
 }
 
@@ -642,8 +643,8 @@ static BOOL WINAPI FailingGetVersion(LPOSVERSIONINFOA p) {
 }
 
 TEST_F(Reports, BoxesShowEmptyTextsAndZerosWhenQueriesFail) {
-    Patch("kernel32.dll", "GetWindowsDirectoryA", (void *)FailingDirectory);
-    Patch("kernel32.dll", "GetSystemDirectoryA", (void *)FailingDirectory);
+    Patch("kernel32.dll", "GetWindowsDirectoryW", (void *)FailingDirectory);
+    Patch("kernel32.dll", "GetSystemDirectoryW", (void *)FailingDirectory);
     SendCommand(IDM_WINDIR);
     Unpatch();
     Patch("kernel32.dll", "GetVersionExA", (void *)FailingGetVersion);

@@ -71,30 +71,35 @@ TEST(EnvironmentEntry, BlockWithEntryWithoutSeparatorWalksOn) {
 
 TEST(ComputerNameArgument, TakesTheNameAfterSlashC) {
     struct {
-        const char *cmd, *name;
+        const char16_t *cmd, *name;
     } cases[] = {
-        {"corvane.exe /cLAB7", "LAB7"},
-        {"corvane.exe /cmycomputer", "my"},
-        {"corvane.exe /cBOX/quiet", "BOX"},
-        {"corvane.exe /c", ""},
-        {"corvane.exe /c/c//cc", ""},
-        {"corvane.exe", ""},
-        {"corvane.exe /CLAB7", ""},
-        {"corvane.exe /c NEW NAME", " NEW NAME"},
-        {"corvane.exe /cc/cLAB8", "LAB8"},
+        {u"corvane.exe /cLAB7", u"LAB7"},
+        {u"corvane.exe /cmycomputer", u"my"},
+        {u"corvane.exe /cBOX/quiet", u"BOX"},
+        {u"corvane.exe /c", u""},
+        {u"corvane.exe /c/c//cc", u""},
+        {u"corvane.exe", u""},
+        {u"corvane.exe /CLAB7", u""},
+        {u"corvane.exe /c NEW NAME", u" NEW NAME"},
+        {u"corvane.exe /cc/cLAB8", u"LAB8"},
         // The search covers the program path too.
-        {"C:\\tools/corvane.exe /cLAB7", "orvane.exe "},
-        {"", ""},
+        {u"C:\\tools/corvane.exe /cLAB7", u"orvane.exe "},
+        {u"", u""},
+        // A name in any script comes whole; only the Latin "c" delimits, not
+        // the Cyrillic "с" (U+0441) that looks like it.
+        {u"corvane.exe /cGrüße-Мир-漢字", u"Grüße-Мир-漢字"},
+        {u"corvane.exe /cсервер/q", u"сервер"},
+        {u"C:\\Программы\\corvane.exe /c😀ПК", u"😀ПК"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ComputerNameArgument(c.cmd), c.name) << c.cmd;
+        EXPECT_EQ(ComputerNameArgument(c.cmd), c.name) << testing::PrintToString(c.cmd);
 }
 
 TEST(ComputerNameArgument, ReadsAVeryLongCommandLineWhole) {
-    std::string cmd = "corvane.exe " + std::string(30000, 'x') + " /cFAR";
-    EXPECT_EQ(ComputerNameArgument(cmd), "FAR");
-    std::string longName = "corvane.exe /c" + std::string(30000, 'N');
-    EXPECT_EQ(ComputerNameArgument(longName), std::string(30000, 'N'));
+    std::u16string cmd = u"corvane.exe " + std::u16string(30000, u'x') + u" /cFAR";
+    EXPECT_EQ(ComputerNameArgument(cmd), u"FAR");
+    std::u16string longName = u"corvane.exe /c" + std::u16string(30000, u'Ж');
+    EXPECT_EQ(ComputerNameArgument(longName), std::u16string(30000, u'Ж'));
 }
 
 TEST(CodeNames, DrivesProcessorsAndArchitecture) {
@@ -155,14 +160,32 @@ TEST(BoxTexts, VersionCaptionAndText) {
 }
 
 TEST(BoxTexts, DirectoriesFitEvenAtFullPathLength) {
-    char szMsg[560];
-    EXPECT_TRUE(FormatDirectoriesText(szMsg, sizeof(szMsg), "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM"));
-    EXPECT_STREQ(szMsg, "Windows Directory: C:\\WINDOWS\nSystem Directory: C:\\WINDOWS\\SYSTEM");
-    std::string longDir(260, 'd');
-    EXPECT_TRUE(FormatDirectoriesText(szMsg, sizeof(szMsg), longDir.c_str(), longDir.c_str()));
-    EXPECT_EQ(strlen(szMsg), 19 + 260 + 19 + 260u);
-    FormatDirectoriesText(szMsg, sizeof(szMsg), "", "");
-    EXPECT_STREQ(szMsg, "Windows Directory: \nSystem Directory: ");
+    char16_t szMsg[560];
+    EXPECT_TRUE(FormatDirectoriesText(szMsg, 560, u"C:\\WINDOWS", u"C:\\WINDOWS\\SYSTEM"));
+    EXPECT_EQ(std::u16string(szMsg),
+              u"Windows Directory: C:\\WINDOWS\nSystem Directory: C:\\WINDOWS\\SYSTEM");
+    std::u16string longDir(260, u'd');
+    EXPECT_TRUE(FormatDirectoriesText(szMsg, 560, longDir.c_str(), longDir.c_str()));
+    EXPECT_EQ(std::u16string(szMsg).size(), 19 + 260 + 19 + 260u);
+    FormatDirectoriesText(szMsg, 560, u"", u"");
+    EXPECT_EQ(std::u16string(szMsg), u"Windows Directory: \nSystem Directory: ");
+    EXPECT_TRUE(FormatDirectoriesText(szMsg, 560, u"D:\\Окна", u"D:\\Окна\\系统"));
+    EXPECT_EQ(std::u16string(szMsg),
+              u"Windows Directory: D:\\Окна\nSystem Directory: D:\\Окна\\系统");
+}
+
+TEST(BoxTexts, RefusedRenameNamesTheNameAndTheReason) {
+    char16_t szMsg[1024];
+    EXPECT_TRUE(FormatRenameFailedText(szMsg, 1024, u"LAB7", u"Access is denied."));
+    EXPECT_EQ(std::u16string(szMsg),
+              u"The computer name could not be set to \"LAB7\".\nAccess is denied.");
+    EXPECT_TRUE(FormatRenameFailedText(szMsg, 1024, u"МИР-漢字", u"Доступ запрещён."));
+    EXPECT_EQ(std::u16string(szMsg),
+              u"The computer name could not be set to \"МИР-漢字\".\nДоступ запрещён.");
+    // A name from a command line of any length is cut to the box.
+    std::u16string longName(30000, u'Ж');
+    EXPECT_FALSE(FormatRenameFailedText(szMsg, 1024, longName.c_str(), u"Access is denied."));
+    EXPECT_EQ(std::u16string(szMsg).size(), 1023u);
 }
 
 TEST(Lines, LanguageLinesEndWithOneSpace) {
@@ -243,15 +266,15 @@ TEST(Lines, ByteCountsBeyondFourGigabytes) {
     EXPECT_STREQ(szBuffer, "0");
 }
 
-TEST(Utf8, CutNeverEndsInsideACharacter) {
-    // "Ж" is two bytes, "世" three, "😀" four.
-    const std::string text = "aЖ世😀";
-    const size_t whole[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10};
+TEST(Utf16, CutNeverEndsInsideACharacter) {
+    // "Ж" and "世" are one unit each, "😀" two (a surrogate pair).
+    const std::u16string text = u"aЖ世😀";
+    const size_t whole[] = {0, 1, 2, 3, 3, 5};
     for (size_t n = 0; n <= text.size(); n++)
-        EXPECT_EQ(Utf8WholeLength(text.c_str(), n), whole[n]) << n;
-    // Bytes that start no character are not this function's to mend.
-    EXPECT_EQ(Utf8WholeLength("\x80\x80", 2), 2u);
-    EXPECT_EQ(Utf8WholeLength("a\xff", 2), 2u);
+        EXPECT_EQ(Utf16WholeLength(text.c_str(), n), whole[n]) << n;
+    // A lone trail surrogate is not this function's to mend.
+    EXPECT_EQ(Utf16WholeLength(u"\xDE00", 1), 1u);
+    EXPECT_EQ(Utf16WholeLength(u"a\xD83D", 2), 1u);
 }
 
 TEST(Utf16, LinesCutAtTheBufferEndKeepWholeCharacters) {
@@ -268,9 +291,4 @@ TEST(Utf16, LinesCutAtTheBufferEndKeepWholeCharacters) {
         EXPECT_GE(cut.size() + 2, cch) << cch; // at most one character dropped
         EXPECT_EQ(Utf16WholeLength(cut.c_str(), cut.size()), cut.size()) << cch;
     }
-    // A lead surrogate at the end is all that a cut takes back.
-    EXPECT_EQ(Utf16WholeLength(u"a\xD83D", 2), 1u);
-    EXPECT_EQ(Utf16WholeLength(u"a\xD83D\xDE00", 3), 3u);
-    EXPECT_EQ(Utf16WholeLength(u"\xDE00", 1), 1u); // a lone trail is not the cut's to mend
-    EXPECT_EQ(Utf16WholeLength(u"", 0), 0u);
 }

@@ -3,7 +3,6 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 std::vector<std::u16string> SplitMultiString(const char16_t *lpBlock, size_t cchBlock) {
     std::vector<std::u16string> strings;
@@ -32,15 +31,15 @@ EnvEntry SplitEnvironmentEntry(const std::u16string &entry) {
     return {entry.substr(0, nSep), entry.substr(nSep + 1)};
 }
 
-std::string ComputerNameArgument(const std::string &commandLine) {
-    size_t nStart = commandLine.find("/c");
-    if (nStart == std::string::npos)
-        return std::string();
-    nStart = commandLine.find_first_not_of("/c", nStart);
-    if (nStart == std::string::npos)
-        return std::string();
-    size_t nEnd = commandLine.find_first_of("/c", nStart);
-    return commandLine.substr(nStart, nEnd == std::string::npos ? nEnd : nEnd - nStart);
+std::u16string ComputerNameArgument(const std::u16string &commandLine) {
+    size_t nStart = commandLine.find(u"/c");
+    if (nStart == std::u16string::npos)
+        return std::u16string();
+    nStart = commandLine.find_first_not_of(u"/c", nStart);
+    if (nStart == std::u16string::npos)
+        return std::u16string();
+    size_t nEnd = commandLine.find_first_of(u"/c", nStart);
+    return commandLine.substr(nStart, nEnd == std::u16string::npos ? nEnd : nEnd - nStart);
 }
 
 const char *DriveTypeText(unsigned uType) {
@@ -82,31 +81,6 @@ const char *ProcessorText(unsigned uLevel) {
 
 const char *LongNamesText(uint32_t dwMaxNameLength) {
     return dwMaxNameLength == 255 ? "TRUE" : "FALSE";
-}
-
-// Bytes in the character a byte starts: 0 for a continuation or invalid byte.
-static size_t Utf8SequenceLength(unsigned char c) {
-    if (c < 0x80)
-        return 1;
-    if ((c & 0xE0) == 0xC0)
-        return 2;
-    if ((c & 0xF0) == 0xE0)
-        return 3;
-    if ((c & 0xF8) == 0xF0)
-        return 4;
-    return 0;
-}
-
-size_t Utf8WholeLength(const char *lpsz, size_t nLen) {
-    // Back over the continuation bytes at the end to the byte that starts them.
-    size_t nCont = 0;
-    while (nCont < 3 && nCont < nLen && ((unsigned char)lpsz[nLen - 1 - nCont] & 0xC0) == 0x80)
-        nCont++;
-    if (nCont == nLen)
-        return nLen;
-    size_t nLead = nLen - 1 - nCont;
-    size_t nNeed = Utf8SequenceLength((unsigned char)lpsz[nLead]);
-    return nNeed > nCont + 1 ? nLead : nLen;
 }
 
 size_t Utf16WholeLength(const char16_t *lpsz, size_t nLen) {
@@ -164,8 +138,8 @@ bool WidenAscii(char16_t *buf, size_t cch, const char *lpsz) {
     return EndText(text);
 }
 
-// snprintf that reports whether the whole text fitted; a cut text ends on a
-// whole character.
+// snprintf, for the texts made of the program's own words and numbers
+// (ASCII), that reports whether the whole text fitted.
 static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
     if (!buf || cb == 0)
         return false;
@@ -177,14 +151,7 @@ static bool Format(char *buf, size_t cb, const char *lpszFormat, ...) {
         buf[0] = '\0';
         return false;
     }
-    if ((size_t)nLen < cb)
-        return true;
-    buf[Utf8WholeLength(buf, cb - 1)] = '\0';
-    return false;
-}
-
-static const char *Text(const char *lpsz) {
-    return lpsz ? lpsz : "";
+    return (size_t)nLen < cb;
 }
 
 bool FormatLanguageLine(char16_t *buf, size_t cch, LangLine line, uint32_t id,
@@ -226,9 +193,15 @@ bool FormatKeyboardText(char *buf, size_t cb, int nType, int nFunctionKeys) {
                   nFunctionKeys);
 }
 
-bool FormatDirectoriesText(char *buf, size_t cb, const char *lpszWindows, const char *lpszSystem) {
-    return Format(buf, cb, "Windows Directory: %s\nSystem Directory: %s", Text(lpszWindows),
-                  Text(lpszSystem));
+bool FormatDirectoriesText(char16_t *buf, size_t cch, const char16_t *lpszWindows,
+                           const char16_t *lpszSystem) {
+    // "Windows Directory: %s\nSystem Directory: %s"
+    Text16 text = StartText(buf, cch);
+    PutAscii(text, "Windows Directory: ");
+    Put(text, lpszWindows);
+    PutAscii(text, "\nSystem Directory: ");
+    Put(text, lpszSystem);
+    return EndText(text);
 }
 
 bool FormatVersionCaption(char *buf, size_t cb, uint32_t dwMajor, uint32_t dwMinor) {
@@ -244,7 +217,13 @@ bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes) {
     return Format(buf, cb, "%" PRIu64, qwBytes);
 }
 
-bool FormatRenameFailedText(char *buf, size_t cb, const char *lpszName, const char *lpszReason) {
-    return Format(buf, cb, "The computer name could not be set to \"%s\".\n%s", Text(lpszName),
-                  Text(lpszReason));
+bool FormatRenameFailedText(char16_t *buf, size_t cch, const char16_t *lpszName,
+                            const char16_t *lpszReason) {
+    // "The computer name could not be set to \"%s\".\n%s"
+    Text16 text = StartText(buf, cch);
+    PutAscii(text, "The computer name could not be set to \"");
+    Put(text, lpszName);
+    PutAscii(text, "\".\n");
+    Put(text, lpszReason);
+    return EndText(text);
 }

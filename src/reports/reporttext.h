@@ -33,7 +33,7 @@ EnvEntry SplitEnvironmentEntry(const std::u16string &entry);
 
 // The new computer name after the first "/c" of a whole command line: "/"
 // and lower-case "c" both delimit it. Empty when there is none.
-std::string ComputerNameArgument(const std::string &commandLine);
+std::u16string ComputerNameArgument(const std::u16string &commandLine);
 
 // ---- Names for codes ----
 
@@ -46,10 +46,8 @@ const char *LongNamesText(uint32_t dwMaxNameLength);
 
 // ---- Text ----
 
-// The length of the first nLen bytes of lpsz without a multi-byte character
-// that they end inside of, so UTF-8 text cut there stays whole characters.
-size_t Utf8WholeLength(const char *lpsz, size_t nLen);
-// The same for UTF-16: nLen units less a lead surrogate left without its pair.
+// The first nLen units of lpsz less a lead surrogate they end with, whose
+// pair they cut off: text cut there stays whole characters.
 size_t Utf16WholeLength(const char16_t *lpsz, size_t nLen);
 // A text of the program's own (ASCII) in UTF-16, for the W calls: into buf
 // (cch units, never overrun, always terminated); false if it had to be cut.
@@ -76,11 +74,13 @@ bool FormatPageSizeLine(char *buf, size_t cb, uint32_t dwPageSize, uint32_t dwAl
 bool FormatProcessorLine(char *buf, size_t cb, unsigned uLevel);
 
 bool FormatKeyboardText(char *buf, size_t cb, int nType, int nFunctionKeys);
-bool FormatDirectoriesText(char *buf, size_t cb, const char *lpszWindows, const char *lpszSystem);
+bool FormatDirectoriesText(char16_t *buf, size_t cch, const char16_t *lpszWindows,
+                           const char16_t *lpszSystem);
 bool FormatVersionCaption(char *buf, size_t cb, uint32_t dwMajor, uint32_t dwMinor);
 bool FormatVersionText(char *buf, size_t cb, uint32_t dwBuild, uint32_t dwPlatform);
 bool FormatBytes(char *buf, size_t cb, uint64_t qwBytes);
 // The box for a rename the system refused: the name asked for and the reason.
-bool FormatRenameFailedText(char *buf, size_t cb, const char *lpszName, const char *lpszReason);
+bool FormatRenameFailedText(char16_t *buf, size_t cch, const char16_t *lpszName,
+                            const char16_t *lpszReason);
 
 #endif
