@@ -108,20 +108,20 @@ TEST_F(Reports, DiskFreeButtonAndRepeatGiveTheSameTable) {
 
 static volatile LONG nQueriesMayPrompt, nHungCalls, nHungReturns, nAnswered;
 static HANDLE hReleaseN = CreateEventA(NULL, TRUE, FALSE, NULL);
-static decltype(&GetVolumeInformationA) pRealVolume;
-static decltype(&GetDiskFreeSpaceExA) pRealSpace;
+static decltype(&GetVolumeInformationW) pRealVolume;
+static decltype(&GetDiskFreeSpaceExW) pRealSpace;
 
 // e: behaves like a CD-ROM drive with no disc in it, and n: like a share whose
 // server is gone: its first volume query waits until the test lets it go.
-static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, LPDWORD pdwSerial,
-                              LPDWORD pdwMax, LPDWORD pdwFlags, LPSTR lpszFs, DWORD cchFs) {
+static BOOL WINAPI FakeVolume(LPCWSTR lpszRoot, LPWSTR lpszLabel, DWORD cchLabel, LPDWORD pdwSerial,
+                              LPDWORD pdwMax, LPDWORD pdwFlags, LPWSTR lpszFs, DWORD cchFs) {
     if (!(GetThreadErrorMode() & SEM_FAILCRITICALERRORS))
         InterlockedIncrement(&nQueriesMayPrompt);
-    if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
+    if (lstrcmpiW(lpszRoot, L"e:\\") == 0) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }
-    if (lstrcmpiA(lpszRoot, "n:\\") == 0 && InterlockedIncrement(&nHungCalls) == 1) {
+    if (lstrcmpiW(lpszRoot, L"n:\\") == 0 && InterlockedIncrement(&nHungCalls) == 1) {
         DWORD_PTR dwResult; // the window, busy with Disk Free, still answers this thread
         BOOL bAnswered =
             SendMessageTimeoutA(AppWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 1000, &dwResult);
@@ -132,13 +132,13 @@ static BOOL WINAPI FakeVolume(LPCSTR lpszRoot, LPSTR lpszLabel, DWORD cchLabel, 
     return pRealVolume(lpszRoot, lpszLabel, cchLabel, pdwSerial, pdwMax, pdwFlags, lpszFs, cchFs);
 }
 
-static BOOL WINAPI FakeSpace(LPCSTR lpszRoot, PULARGE_INTEGER pAvailable, PULARGE_INTEGER pTotal,
+static BOOL WINAPI FakeSpace(LPCWSTR lpszRoot, PULARGE_INTEGER pAvailable, PULARGE_INTEGER pTotal,
                              PULARGE_INTEGER pFree) {
-    if (lstrcmpiA(lpszRoot, "e:\\") == 0) {
+    if (lstrcmpiW(lpszRoot, L"e:\\") == 0) {
         SetLastError(ERROR_NOT_READY);
         return FALSE;
     }
-    if (lstrcmpiA(lpszRoot, "d:\\") == 0) {
+    if (lstrcmpiW(lpszRoot, L"d:\\") == 0) {
         // A 20 TB volume, past 2^32 clusters of 4 KB; this user may use less than is free.
         pTotal->QuadPart = 20000000000000ULL;
         pFree->QuadPart = 7000000000123ULL;
@@ -153,9 +153,9 @@ TEST_F(Reports, DriveWithoutMediumOrAnswerKeepsItsRowWithEmptyCells) {
     nHungCalls = nHungReturns = nAnswered = 0;
     UINT uBefore = SetErrorMode(0);
     pRealVolume =
-        (decltype(pRealVolume))Patch("kernel32.dll", "GetVolumeInformationA", (void *)FakeVolume);
+        (decltype(pRealVolume))Patch("kernel32.dll", "GetVolumeInformationW", (void *)FakeVolume);
     pRealSpace =
-        (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceExA", (void *)FakeSpace);
+        (decltype(pRealSpace))Patch("kernel32.dll", "GetDiskFreeSpaceExW", (void *)FakeSpace);
     nQueriesMayPrompt = 0;
     SendCommand(IDM_DISKFREE);
     EXPECT_EQ(nHungReturns, 0); // back long before n: answers

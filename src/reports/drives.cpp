@@ -4,8 +4,7 @@
 // cells, never the window its answers.
 #include "corvane.h"
 #include "reports/reporttext.h"
-
-#include <cstdio>
+#include "reports/widetext.h"
 
 // How long one Disk Free waits for all its drives together.
 static const DWORD DRIVE_BUDGET_MS = 2000;
@@ -16,18 +15,26 @@ static const DWORD DRIVE_BUDGET_MS = 2000;
 struct DriveQuery {
     volatile LONG nRefs;
     volatile LONG bDone; // the answers below are complete
-    char szRoot[4];
+    WCHAR szRoot[4];
     BOOL bSpace;
     ULARGE_INTEGER uliAvailable, uliTotal;
     BOOL bVolume;
     DWORD dwMaxNameLength;
-    char szLabel[128]; // 32 characters of up to three bytes each in UTF-8
-    char szFileSysName[128];
+    WCHAR szLabel[128]; // wide: a label in any script shows as it is
+    WCHAR szFileSysName[128];
 };
 
 // Queries that did not answer in time, by drive, each still holding the
 // command's reference. Only the window's thread touches this.
 static DriveQuery *pPending[32];
+
+// The root of drive n (0 is a:), as "a:\\".
+static void RootPath(int nDrive, WCHAR *szRoot) {
+    szRoot[0] = (WCHAR)(L'a' + nDrive);
+    szRoot[1] = L':';
+    szRoot[2] = L'\\';
+    szRoot[3] = L'\0';
+}
 
 static void ReleaseQuery(DriveQuery *pQuery) {
     if (InterlockedDecrement(&pQuery->nRefs) == 0)
@@ -45,12 +52,12 @@ static DWORD WINAPI QueryDrive(LPVOID lpData) {
     // Exact byte counts, however many clusters; Free is what this user may use.
     ULARGE_INTEGER uliAllFree;
     pQuery->bSpace =
-        GetDiskFreeSpaceExA(pQuery->szRoot, &pQuery->uliAvailable, &pQuery->uliTotal, &uliAllFree);
+        GetDiskFreeSpaceExW(pQuery->szRoot, &pQuery->uliAvailable, &pQuery->uliTotal, &uliAllFree);
     DWORD dwVolumeSerialNumber = 0, dwFileSystemFlags = 0;
     pQuery->bVolume =
-        GetVolumeInformationA(pQuery->szRoot, pQuery->szLabel, sizeof(pQuery->szLabel),
+        GetVolumeInformationW(pQuery->szRoot, pQuery->szLabel, ARRAYSIZE(pQuery->szLabel),
                               &dwVolumeSerialNumber, &pQuery->dwMaxNameLength, &dwFileSystemFlags,
-                              pQuery->szFileSysName, sizeof(pQuery->szFileSysName));
+                              pQuery->szFileSysName, ARRAYSIZE(pQuery->szFileSysName));
     InterlockedExchange(&pQuery->bDone, TRUE);
     ReleaseQuery(pQuery);
     return 0;
@@ -63,7 +70,7 @@ static DriveQuery *StartQuery(int nDrive, HANDLE *phWorker) {
     if (!pQuery)
         return NULL;
     pQuery->nRefs = 2;
-    snprintf(pQuery->szRoot, sizeof(pQuery->szRoot), "%c:\\", 'a' + nDrive);
+    RootPath(nDrive, pQuery->szRoot);
     *phWorker =
         CreateThread(NULL, 256 * 1024, QueryDrive, pQuery, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!*phWorker) {
@@ -97,15 +104,23 @@ static void WaitForWorkers(HANDLE *ahWorkers, DWORD nWorkers, DWORD dwStart) {
         CloseHandle(ahWorkers[--nWorkers]);
 }
 
-static void SetCell(LVITEMA *pItem, int nCol, const char *lpszText) {
+static void SetCell(LVITEMW *pItem, int nCol, LPCWSTR lpszText) {
     pItem->iSubItem = nCol;
-    pItem->pszText = (LPSTR)lpszText;
-    SendMessageA(hListd, LVM_SETITEMA, 0, (LPARAM)pItem);
+    pItem->pszText = (LPWSTR)lpszText;
+    SendMessageW(hListd, LVM_SETITEMW, 0, (LPARAM)pItem);
+}
+
+// A cell of the program's own words or numbers.
+static void SetAsciiCell(LVITEMW *pItem, int nCol, const char *lpszText) {
+    char16_t szText[64];
+    WidenAscii(szText, ARRAYSIZE(szText), lpszText);
+    SetCell(pItem, nCol, AsWide(szText));
 }
 
 void FillDriveList(void) {
-    LVITEMA item;
+    LVITEMW item;
     char szBuffer[360];
+    WCHAR szRoot[4];
     DWORD dwLogicalDrives = GetLogicalDrives();
     DriveQuery *pQueries[32] = {};
     HANDLE ahWorkers[32];
@@ -125,22 +140,22 @@ void FillDriveList(void) {
         }
     }
 
-    SendMessageA(hListd, WM_SETREDRAW, FALSE, 0); // one repaint at the end
-    SendMessageA(hListd, LVM_DELETEALLITEMS, 0, 0);
+    SendMessageW(hListd, WM_SETREDRAW, FALSE, 0); // one repaint at the end
+    SendMessageW(hListd, LVM_DELETEALLITEMS, 0, 0);
     ZeroMemory(&item, sizeof(item));
     item.mask = LVIF_TEXT;
     int nRow = 0;
     for (int nDrive = 0; nDrive < 32; nDrive++) {
         if (!(dwLogicalDrives & (1UL << nDrive)))
             continue;
-        snprintf(szBuffer, sizeof(szBuffer), "%c", 'a' + nDrive);
+        WCHAR szLetter[2] = {(WCHAR)(L'a' + nDrive), L'\0'};
         item.iItem = nRow;
         item.iSubItem = 0;
-        item.pszText = szBuffer;
-        SendMessageA(hListd, LVM_INSERTITEMA, 0, (LPARAM)&item);
+        item.pszText = szLetter;
+        SendMessageW(hListd, LVM_INSERTITEMW, 0, (LPARAM)&item);
         // The type comes from the drive letter alone and answers at once.
-        snprintf(szBuffer, sizeof(szBuffer), "%c:\\", 'a' + nDrive);
-        SetCell(&item, 4, DriveTypeText(GetDriveTypeA(szBuffer)));
+        RootPath(nDrive, szRoot);
+        SetAsciiCell(&item, 4, DriveTypeText(GetDriveTypeW(szRoot)));
         nRow++;
     }
 
@@ -163,16 +178,16 @@ void FillDriveList(void) {
         if (pQuery->bVolume) {
             SetCell(&item, 1, pQuery->szLabel);
             SetCell(&item, 2, pQuery->szFileSysName);
-            SetCell(&item, 3, LongNamesText(pQuery->dwMaxNameLength));
+            SetAsciiCell(&item, 3, LongNamesText(pQuery->dwMaxNameLength));
         }
         if (pQuery->bSpace) {
             FormatBytes(szBuffer, sizeof(szBuffer), pQuery->uliTotal.QuadPart);
-            SetCell(&item, 5, szBuffer);
+            SetAsciiCell(&item, 5, szBuffer);
             FormatBytes(szBuffer, sizeof(szBuffer), pQuery->uliAvailable.QuadPart);
-            SetCell(&item, 6, szBuffer);
+            SetAsciiCell(&item, 6, szBuffer);
         }
         ReleaseQuery(pQuery);
     }
-    SendMessageA(hListd, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(hListd, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hListd, NULL, TRUE);
 }
