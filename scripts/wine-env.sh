@@ -6,12 +6,12 @@
 #   sh scripts/wine-env.sh make-prefix DIR KIND
 #
 # KIND is one of
-#   test   null display driver, the test drives, and a lean hive: Wine's
-#          class registrations (CLSID, Interface, TypeLib, MIME) and its
-#          telephony country list, two thirds of HKLM, are left out, so a
-#          registry fill is quick, on the emulated 32-bit build too. Nothing
-#          Corvane or its tests use needs them. CORVANE_PREFIX_WOW64=1 adds
-#          the 32-bit part.
+#   test   null display driver, the test drives, a UTF-16 win.ini and a
+#          lean hive: Wine's class registrations (CLSID, Interface, TypeLib,
+#          MIME) and its telephony country list, two thirds of HKLM, are left
+#          out, so a registry fill is quick, on the emulated 32-bit build too.
+#          Nothing Corvane or its tests use needs them. CORVANE_PREFIX_WOW64=1
+#          adds the 32-bit part.
 #   bench  null display driver and Wine's whole hive.
 #   run    a plain prefix, for a real (or virtual) display.
 #
@@ -29,6 +29,9 @@ if [ -e "$WINE32_ROOT/.corvane-root" ] && [ "$(readlink "$WINE32" 2>/dev/null)" 
 fi
 export WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine reads Unix text, a drive's .windows-label among it, in the locale's
+# character set, and in the POSIX locale's keeps 7 bits of each byte.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 # No Mono or Gecko install prompts.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -92,13 +95,21 @@ wine_make_prefix() {
                                  k ~ /^\[software\\\\(wow6432node\\\\)?microsoft\\\\windows\\\\currentversion\\\\telephony(\\\\|\])/ }
                  !skip' "$_dir/system.reg" >"$_dir/system.reg.lean"
             mv "$_dir/system.reg.lean" "$_dir/system.reg"
-            # d: a plain folder with a label, e: a CD-ROM, n: a network drive.
-            # Wine reads drives when its server starts, and none runs yet.
-            for d in d e n; do
+            # d: a plain folder with a label, e: a CD-ROM, n: a network drive,
+            # u: a folder whose label no 8-bit code page holds whole. Wine
+            # reads drives and labels when its server starts, and none runs yet.
+            for d in d e n u; do
                 mkdir -p "$_dir/drives/$d"
                 ln -sfn "../drives/$d" "$_dir/dosdevices/$d:"
             done
             printf 'CORVDATA\n' >"$_dir/drives/d/.windows-label"
+            printf 'Grüße Мир 漢字\n' >"$_dir/drives/u/.windows-label"
+            # win.ini in UTF-16, as Windows keeps one that holds names outside
+            # the code page: the profile calls keep a file's encoding, and an
+            # 8-bit win.ini loses such a name before any program reads it.
+            ini="$_dir/drive_c/windows/win.ini"
+            { printf '\377\376'; iconv -f WINDOWS-1252 -t UTF-16LE "$ini"; } >"$ini.utf16"
+            mv "$ini.utf16" "$ini"
         fi
         touch "$_dir/.corvane-ready"
     )
