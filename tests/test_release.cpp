@@ -11,14 +11,6 @@
 
 namespace {
 
-std::string Manifest() {
-    HRSRC hRes = FindResourceA(NULL, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    if (!hRes)
-        return "";
-    const char *p = (const char *)LockResource(LoadResource(NULL, hRes));
-    return std::string(p, SizeofResource(NULL, hRes));
-}
-
 std::string VersionString(const std::vector<char> &info, const char *lpszName) {
     char szPath[128];
     snprintf(szPath, sizeof(szPath), "\\StringFileInfo\\040904b0\\%s", lpszName);

@@ -15,6 +15,9 @@
 class Reports : public ::testing::Test {
   protected:
     void SetUp() override {
+        // UTF-8 as the manifest asks, or 1252 in the twin built without it,
+        // where only UTF-16 carries a name outside the code page.
+        EXPECT_EQ(GetACP(), CodePageAsked());
         ASSERT_NE(StartApp(), (HWND)NULL);
         ClearBoxes();
         SetBoxAnswer(IDOK);
@@ -57,20 +60,20 @@ TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
     for (size_t i = 0; i < rows.size(); i++) {
         SCOPED_TRACE(letters[i]);
         EXPECT_EQ(rows[i][0], letters[i]);
-        std::string root = letters[i] + ":\\";
-        EXPECT_EQ(rows[i][4], DriveTypeText(GetDriveTypeA(root.c_str())));
-        char szLabel[128] = "", szFs[128] = "";
+        std::wstring root = std::wstring(1, (wchar_t)letters[i][0]) + L":\\";
+        EXPECT_EQ(rows[i][4], DriveTypeText(GetDriveTypeW(root.c_str())));
+        WCHAR szLabel[128] = L"", szFs[128] = L"";
         DWORD dwSerial, dwMax = 0, dwFlags;
-        if (GetVolumeInformationA(root.c_str(), szLabel, 127, &dwSerial, &dwMax, &dwFlags, szFs,
+        if (GetVolumeInformationW(root.c_str(), szLabel, 127, &dwSerial, &dwMax, &dwFlags, szFs,
                                   127)) {
-            EXPECT_EQ(rows[i][1], szLabel);
-            EXPECT_EQ(rows[i][2], szFs);
+            EXPECT_EQ(rows[i][1], Utf8(szLabel));
+            EXPECT_EQ(rows[i][2], Utf8(szFs));
             EXPECT_EQ(rows[i][3], LongNamesText(dwMax));
         } else {
             EXPECT_EQ(rows[i][1] + rows[i][2] + rows[i][3], "");
         }
         ULARGE_INTEGER avail, total, free;
-        if (GetDiskFreeSpaceExA(root.c_str(), &avail, &total, &free)) {
+        if (GetDiskFreeSpaceExW(root.c_str(), &avail, &total, &free)) {
             EXPECT_EQ(rows[i][5], std::to_string(total.QuadPart));
             // Other programs write to the same disk meanwhile: allow 64 MB of drift.
             unsigned long long qwShown = std::stoull(rows[i][6]);
@@ -91,6 +94,7 @@ TEST_F(Reports, DiskFreeListsEveryDriveOnceInLetterOrder) {
     };
     EXPECT_EQ(row("c")[4], "HARD DISK");
     EXPECT_EQ(row("d")[1], "CORVDATA");
+    EXPECT_EQ(row("u")[1], "Grüße Мир 漢字");
     EXPECT_EQ(row("e")[4], "CD-ROM");
     EXPECT_EQ(row("n")[4], "NETWORK");
     EXPECT_EQ(row("e")[3], "FALSE"); // Wine's CDFS names are not 255 long
@@ -201,10 +205,11 @@ TEST_F(Reports, DriveWithoutMediumOrAnswerKeepsItsRowWithEmptyCells) {
 
 // ---- Environment table ----
 
-static std::vector<std::string> BlockStrings(const char *lpBlock) {
+// A multi-string block, read wide so that the expected text passes through no code page.
+static std::vector<std::string> BlockStrings(const WCHAR *lpBlock) {
     std::vector<std::string> strings;
-    for (const char *p = lpBlock; *p; p += strlen(p) + 1)
-        strings.push_back(p);
+    for (const WCHAR *p = lpBlock; *p; p += lstrlenW(p) + 1)
+        strings.push_back(Utf8(p));
     return strings;
 }
 
@@ -214,9 +219,10 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     SetEnvironmentVariableA("CORVANE_EMPTY", "");
     // Set wide, outside any ANSI code page: it must show as it was set.
     SetEnvironmentVariableW(L"CORVANE_ПРИВЕТ", L"Привет 世界");
-    char *lpEnv = GetEnvironmentStringsA();
+    SetEnvironmentVariableW(L"CORVANE_GRÜSSE", L"Grüße Мир 漢字");
+    WCHAR *lpEnv = GetEnvironmentStringsW();
     std::vector<std::string> entries = BlockStrings(lpEnv);
-    FreeEnvironmentStringsA(lpEnv);
+    FreeEnvironmentStringsW(lpEnv);
 
     SendCommand(IDM_ENVIRONMENT);
     Rows rows = ListViewRows(hList3, 2);
@@ -224,6 +230,7 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     SetEnvironmentVariableA("CORVANE_EQ", NULL);
     SetEnvironmentVariableA("CORVANE_EMPTY", NULL);
     SetEnvironmentVariableW(L"CORVANE_ПРИВЕТ", NULL);
+    SetEnvironmentVariableW(L"CORVANE_GRÜSSE", NULL);
 
     ASSERT_EQ(rows.size(), entries.size());
     for (size_t i = 0; i < rows.size(); i++) {
@@ -241,11 +248,12 @@ TEST_F(Reports, EnvironmentListsEveryVariableLastEntryFirst) {
     EXPECT_EQ(value("CORVANE_EQ"), "a=b=c");
     EXPECT_EQ(value("CORVANE_EMPTY"), "");
     EXPECT_EQ(value("CORVANE_ПРИВЕТ"), "Привет 世界");
+    EXPECT_EQ(value("CORVANE_GRÜSSE"), "Grüße Мир 漢字");
 
     SendCommand(IDC_GENERALPC);
     SendCommand(IDC_GENERALPC);
     Rows again = ListViewRows(hList3, 2);
-    EXPECT_EQ(again.size(), rows.size() - 4);
+    EXPECT_EQ(again.size(), rows.size() - 5);
 }
 
 static const WCHAR szFakeEnv[] = L"A=1\0B=2\0C=3\0X=\0=C:=C:\\WINNT\0NOSEP\0OPT=k=v\0Мир=漢=字\0";
@@ -296,9 +304,9 @@ TEST_F(Reports, PrivateProfileListsWinIniSectionsSorted) {
     WritePrivateProfileStringA("Acorvane", "k", "1", "win.ini");
     WritePrivateProfileStringA("mcorvane", "k", "1", "win.ini");
     WritePrivateProfileStringW(L"Жcorvane", L"k", L"1", L"win.ini");
-    char szNames[32767];
+    static WCHAR szNames[32767];
     ZeroMemory(szNames, sizeof(szNames));
-    GetPrivateProfileSectionNamesA(szNames, sizeof(szNames), "win.ini");
+    GetPrivateProfileSectionNamesW(szNames, 32767, L"win.ini");
     std::vector<std::string> names = BlockStrings(szNames);
 
     SendCommand(IDM_PRIVATEPROFILE);
@@ -332,6 +340,7 @@ TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
     WriteProfileStringA("ports", "LPT8:", "");
     WriteProfileStringA("ports", "COM9:", "9600,n,8,1");
     WriteProfileStringA("ports", "AUX7:", "x=y");
+    WriteProfileStringW(L"ports", L"COM7:", L"Grüße Мир 漢字");
     SendCommand(IDM_PROFILESECTION);
     std::vector<std::string> lines = ListBoxLines(hListt);
 
@@ -341,10 +350,11 @@ TEST_F(Reports, PortsSectionListsEntriesWholeAndSorted) {
     SendCommand(IDM_PROFILESECTION);
     Unpatch();
     LRESULT nAfterFailure = SendMessageA(hListt, LB_GETCOUNT, 0, 0);
-    for (const char *lpsz : {"LPT8:", "COM9:", "AUX7:"})
+    for (const char *lpsz : {"LPT8:", "COM9:", "AUX7:", "COM7:"})
         WriteProfileStringA("ports", lpsz, NULL);
 
-    EXPECT_EQ(lines, (std::vector<std::string>{"AUX7:=x=y", "COM9:=9600,n,8,1", "LPT8:="}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"AUX7:=x=y", "COM7:=Grüße Мир 漢字",
+                                               "COM9:=9600,n,8,1", "LPT8:="}));
     EXPECT_EQ(nAfterFailure, 0);
 }
 
@@ -535,10 +545,22 @@ static void WriteNextName(const std::string &name) {
                     (DWORD)name.size() + 1);
 }
 
+// Wine answers GetComputerName with this value.
+static LONG SetActiveName(const WCHAR *lpszName) {
+    return RegSetKeyValueW(
+        HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName",
+        L"ComputerName", REG_SZ, lpszName, (DWORD)(lstrlenW(lpszName) + 1) * sizeof(WCHAR));
+}
+
 TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
-    char szName[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD dwSize = sizeof(szName);
-    ASSERT_TRUE(GetComputerNameA(szName, &dwSize));
+    // A name no 8-bit code page holds, for this test only.
+    WCHAR szName[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD dwSize = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(szName, &dwSize));
+    std::wstring realName = szName;
+    ASSERT_EQ(SetActiveName(L"GRÜSSE-МИР-漢字"), ERROR_SUCCESS);
+    dwSize = MAX_COMPUTERNAME_LENGTH + 1;
+    BOOL bGotName = GetComputerNameW(szName, &dwSize);
     std::string original;
     bool bHadName = ReadNextName(&original);
 
@@ -549,9 +571,12 @@ TEST_F(Reports, ComputerNameBoxShowsTheNameAndRenamesFromSlashC) {
     bool bRead = ReadNextName(&next);
     if (bHadName)
         WriteNextName(original);
+    SetActiveName(realName.c_str());
 
+    ASSERT_TRUE(bGotName);
+    EXPECT_EQ(Utf8(szName), "GRÜSSE-МИР-漢字");
     BoxSeen box = OnlyBox();
-    EXPECT_EQ(box.text, szName);
+    EXPECT_EQ(box.text, Utf8(szName));
     EXPECT_EQ(box.caption, "Computer Name");
     EXPECT_TRUE(box.bOk);
     EXPECT_EQ(box.hIcon, (HICON)NULL);
@@ -574,6 +599,7 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
         {L"C:\\corvane.exe", {}},
         {L"C:\\corvane.exe /CLAB7", {}},
         {longLine.c_str(), {"FAR"}},
+        {L"C:\\corvane.exe /cGrüße-Мир-漢字", {"Grüße-Мир-漢字"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(Utf8(c.lpszCommandLine).substr(0, 40));
@@ -590,6 +616,13 @@ TEST_F(Reports, ComputerNameRenameFollowsTheDelimiterRule) {
     SendCommand(IDM_COMPUTERNAME);
     SendCommand(IDM_COMPUTERNAME);
     EXPECT_EQ(namesSet, (std::vector<std::string>{"LAB7", "LAB7"}));
+}
+
+static decltype(&FormatMessageW) pRealFormatMessage;
+static DWORD WINAPI RussianFormatMessage(DWORD dwFlags, LPCVOID lpSource, DWORD dwId, DWORD,
+                                         LPWSTR lpszBuffer, DWORD cch, va_list *pArgs) {
+    return pRealFormatMessage(dwFlags, lpSource, dwId, MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT),
+                              lpszBuffer, cch, pArgs);
 }
 
 static BOOL WINAPI RefusingSetComputerName(COMPUTER_NAME_FORMAT, LPCWSTR) {
@@ -616,6 +649,30 @@ TEST_F(Reports, RefusedRenameIsReportedWithTheNameAndTheReason) {
     EXPECT_EQ(boxes[1].text.substr(boxes[1].text.size() - reason.size()), reason); // no blank line
     EXPECT_EQ(boxes[1].hOwner, AppWindow());
     EXPECT_EQ(boxes[1].hIcon, LoadIconA(NULL, (LPCSTR)IDI_HAND));
+
+    // A name and a reason (in Russian) that no 8-bit code page holds.
+    pRealFormatMessage = (decltype(pRealFormatMessage))Patch("kernel32.dll", "FormatMessageW",
+                                                             (void *)RussianFormatMessage);
+    WCHAR szRussian[512] = L"";
+    RussianFormatMessage(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                         ERROR_ACCESS_DENIED, 0, szRussian, 512, NULL);
+    BOOL bLost = FALSE;
+    WideCharToMultiByte(1252, 0, szRussian, -1, NULL, 0, NULL, &bLost);
+    EXPECT_TRUE(bLost) << Utf8(szRussian);
+    reason = Utf8(szRussian);
+    reason = reason.substr(0, reason.find_last_not_of("\r\n") + 1);
+    lpszFakeCommandLine = L"C:\\corvane.exe /cМИР-漢字";
+    ClearBoxes();
+    SendCommand(IDM_COMPUTERNAME);
+    boxes = BoxesSeen();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "The computer name could not be set to \"МИР-漢字\".\n" + reason);
+}
+
+// A directory no 8-bit code page holds, for both calls.
+static UINT WINAPI FakeDirectory(LPWSTR lpszBuffer, UINT cch) {
+    lstrcpynW(lpszBuffer, L"C:\\Grüße Мир 漢字", cch);
+    return lstrlenW(L"C:\\Grüße Мир 漢字");
 }
 
 TEST_F(Reports, DirectoriesBoxShowsWindowsAndSystemDirectories) {
@@ -629,6 +686,13 @@ TEST_F(Reports, DirectoriesBoxShowsWindowsAndSystemDirectories) {
     EXPECT_EQ(box.caption, "Directory Information");
     EXPECT_NE(box.hIcon, (HICON)NULL);
     EXPECT_EQ(box.hOwner, AppWindow());
+
+    Patch("kernel32.dll", "GetWindowsDirectoryW", (void *)FakeDirectory);
+    Patch("kernel32.dll", "GetSystemDirectoryW", (void *)FakeDirectory);
+    ClearBoxes();
+    SendCommand(IDM_WINDIR);
+    EXPECT_EQ(OnlyBox().text,
+              "Windows Directory: C:\\Grüße Мир 漢字\nSystem Directory: C:\\Grüße Мир 漢字");
 }
 
 static UINT WINAPI FailingDirectory(LPWSTR lpszBuffer, UINT cch) {

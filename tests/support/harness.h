@@ -121,6 +121,15 @@ std::string ClassOf(HWND hWnd);
 // UTF-16 to UTF-8.
 std::string Utf8(const wchar_t *lpsz);
 
+// ---- support/manifest.cpp ----
+
+// The manifest of this test program, as Windows reads it.
+std::string Manifest();
+// The ANSI code page it asks Windows for: UTF-8, or the prefix's own (1252)
+// for the twin built without activeCodePage, which runs as Windows before 10
+// 1903 runs every program.
+UINT CodePageAsked();
+
 // Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE, in
 // the 64-bit view (the one the tree shows) when the tests run under WOW64.
 void DeleteTree(HKEY hRoot, const char *lpszPath);
