@@ -11,8 +11,8 @@
 static void ShowAsciiBox(const char *lpszText, const char *lpszCaption, UINT uType) {
     char16_t szText[128];
     char16_t szCaption[128];
-    WidenAscii(szText, sizeof(szText) / sizeof(szText[0]), lpszText);
-    WidenAscii(szCaption, sizeof(szCaption) / sizeof(szCaption[0]), lpszCaption);
+    WidenAscii(szText, ARRAYSIZE(szText), lpszText);
+    WidenAscii(szCaption, ARRAYSIZE(szCaption), lpszCaption);
     MessageBoxW(hWndMain, AsWide(szText), AsWide(szCaption), uType);
 }
 
@@ -29,14 +29,13 @@ void ShowKeyboardType(void) {
 static void ShowRenameFailed(const char16_t *lpszName, DWORD dwError) {
     char16_t szReason[512];
     char16_t szMsg[1024];
-    DWORD dwLen =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwError, 0,
-                       AsWide(szReason), sizeof(szReason) / sizeof(szReason[0]), NULL);
+    DWORD dwLen = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                 dwError, 0, AsWide(szReason), ARRAYSIZE(szReason), NULL);
     // The system's text ends with a line break the box would show as a blank line.
     while (dwLen > 0 && (szReason[dwLen - 1] == u'\r' || szReason[dwLen - 1] == u'\n'))
         dwLen--;
     szReason[dwLen] = u'\0';
-    FormatRenameFailedText(szMsg, sizeof(szMsg) / sizeof(szMsg[0]), lpszName, szReason);
+    FormatRenameFailedText(szMsg, ARRAYSIZE(szMsg), lpszName, szReason);
     MessageBoxW(hWndMain, AsWide(szMsg), L"Computer Name", MB_ICONERROR | MB_OK);
 }
 
@@ -75,12 +74,12 @@ void ShowDirectories(void) {
     uLen = GetSystemDirectoryW(AsWide(szSystem), uNameSize);
     if (uLen == 0 || uLen >= uNameSize)
         szSystem[0] = u'\0';
-    FormatDirectoriesText(szMsg, sizeof(szMsg) / sizeof(szMsg[0]), szWindows, szSystem);
+    FormatDirectoriesText(szMsg, ARRAYSIZE(szMsg), szWindows, szSystem);
     MessageBoxW(hWndMain, AsWide(szMsg), L"Directory Information", MB_ICONINFORMATION | MB_OK);
 }
 
 void ShowVersion(void) {
-    // No text of the system's is shown, so the 8-bit record does.
+    // Only numbers are shown: the 8-bit record serves.
     OSVERSIONINFOA osvi;
     char szTitle[128];
     char szBuffer[128];

@@ -46,7 +46,7 @@ static void AppendLine(const char16_t *lpszLine) {
 
 static void AppendAsciiLine(const char *lpszLine) {
     char16_t szLine[128];
-    WidenAscii(szLine, sizeof(szLine) / sizeof(szLine[0]), lpszLine);
+    WidenAscii(szLine, ARRAYSIZE(szLine), lpszLine);
     AppendLine(szLine);
 }
 
