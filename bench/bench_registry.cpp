@@ -164,7 +164,7 @@ double WalkedPerFree() {
 
 // A fill ends with its redraw turned back on.
 typedef LRESULT(WINAPI *SendMessageFn)(HWND, UINT, WPARAM, LPARAM);
-SendMessageFn pfnRealSend;
+SendMessageFn pfnRealSend, pfnRealSendW;
 volatile double dFillEnd, dLongestCall;
 HANDLE hFillStarted, hFillEnded;
 // Every message sent to the tree, the count when the last update ended, the
@@ -174,26 +174,35 @@ HANDLE hFillStarted, hFillEnded;
 volatile LONG nTreeMessages, nTreeMessagesAtEnd, nUpdates, bUpdating;
 DWORD dwWindowThread;
 
-LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+// The tree's messages go as UTF-16 or, in older builds, 8-bit: both are
+// timed. The two insert structures differ only in the text's type.
+LRESULT TimeTreeSend(SendMessageFn pfnReal, HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    bool bInsert = uMsg == TVM_INSERTITEMA || uMsg == TVM_INSERTITEMW;
     if (hWnd == hTree)
         InterlockedIncrement(&nTreeMessages);
     if (hWnd == hTree && !bUpdating && GetCurrentThreadId() == dwWindowThread) {
         bUpdating = 1;
         SetEvent(hFillStarted);
     }
-    if (hWnd == hTree && uMsg == TVM_INSERTITEMA)
+    if (hWnd == hTree && bInsert)
         CountInsert((const TVINSERTSTRUCTA *)lParam);
     if (hWnd == hTree && uMsg == TVM_DELETEITEM)
         bEmptied = true;
     if (bCharting && hWnd == hTree && uMsg == TVM_DELETEITEM)
         ChartFree((HTREEITEM)lParam);
     double t = Now();
-    LRESULT lResult = pfnRealSend(hWnd, uMsg, wParam, lParam);
-    if (bCharting && hWnd == hTree && uMsg == TVM_INSERTITEMA)
+    LRESULT lResult = pfnReal(hWnd, uMsg, wParam, lParam);
+    if (bCharting && hWnd == hTree && bInsert)
         ChartInsert((const TVINSERTSTRUCTA *)lParam, (HTREEITEM)lResult);
     if (hWnd == hTree && Now() - t > dLongestCall)
         dLongestCall = Now() - t;
     return lResult;
+}
+LRESULT WINAPI TimeSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    return TimeTreeSend(pfnRealSend, hWnd, uMsg, wParam, lParam);
+}
+LRESULT WINAPI TimeSendW(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    return TimeTreeSend(pfnRealSendW, hWnd, uMsg, wParam, lParam);
 }
 
 typedef BOOL(WINAPI *UpdateWindowFn)(HWND);
@@ -525,6 +534,8 @@ int main(int argc, char **argv) {
     dwWindowThread = GetWindowThreadProcessId(AppWindow(), NULL);
     ImportPatch send("user32.dll", "SendMessageA", (void *)TimeSend);
     pfnRealSend = send.Original<SendMessageFn>();
+    ImportPatch sendW("user32.dll", "SendMessageW", (void *)TimeSendW);
+    pfnRealSendW = sendW.Original<SendMessageFn>();
     ImportPatch paint("user32.dll", "UpdateWindow", (void *)TimeUpdateWindow);
     pfnRealUpdateWindow = paint.Original<UpdateWindowFn>();
     hWatcherGo = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -538,7 +549,10 @@ int main(int argc, char **argv) {
     double dCommand, dRead;
     {
         ImportPatch read("advapi32.dll", "RegEnumValueA", (void *)TimeEnumValue);
+        ImportPatch readW("advapi32.dll", "RegEnumValueW", (void *)TimeEnumValue);
         pfnRealEnumValue = read.Original<RegEnumValueFn>();
+        if (!pfnRealEnumValue)
+            pfnRealEnumValue = readW.Original<RegEnumValueFn>();
         StartPinging(&app, &idle, hIdle);
         t = Now();
         SendCommand(IDM_REGEDIT); // also starts the watcher and waits until it is armed

@@ -83,7 +83,7 @@ void CloseRegistryTree(void);   // quitting: the fill and both threads end; none
 LRESULT TreeNotify(const NMHDR *pnm); // WM_NOTIFY from the tree: names, opened and freed items
 // The reader's walk of one key; FALSE once cancelled.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
-                       const char *lpszOpenedAs);
+                       const BYTE *pOpenedAs);
 DWORD WINAPI ChangeNotify(LPVOID lpData); // the watcher thread
 
 // ---- reports/drives.cpp ----

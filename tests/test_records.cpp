@@ -60,8 +60,14 @@ TEST(RegistryNames, NamesKeepEveryUnitInTheLeastBytes) {
     EXPECT_EQ(NameSize(wide.data(), wide.size()), wide.size());
     EXPECT_EQ(NameSize(wide.data(), wide.size() - 1), 0u) << "a cut name is not read";
     EXPECT_TRUE(SameName(Name(u"Grüße").data(), Name(u"Grüße").data()));
-    unsigned char utf8[8];
-    EXPECT_EQ(EncodeName(utf8, sizeof(utf8), "\xD0\x9A", 2), 3u) << "bytes stay one a unit";
+    // Read back as the registry holds it, or as shown: a NUL as U+2400.
+    char16_t szRaw[8], szShown[8];
+    EXPECT_EQ(DecodeName(wide.data(), szRaw, 8, false), 6u);
+    EXPECT_EQ(std::u16string(szRaw, 6), std::u16string(u"Ключ\u0000鍵", 6));
+    EXPECT_EQ(DecodeName(wide.data(), szShown, 8, true), 6u);
+    EXPECT_EQ(std::u16string(szShown), u"Ключ\u2400鍵");
+    EXPECT_EQ(DecodeName(wide.data(), szShown, 4, true), 3u) << "cut to fit, terminated";
+    EXPECT_EQ(std::u16string(szShown), u"Клю");
     EXPECT_FALSE(SameName(Name(u"a").data(), Name(u"A").data()));
     EXPECT_LT(CompareNames(Name(u"a").data(), Name(u"ab").data()), 0);
     std::u16string longest(MAX_NAME_UNITS, u'x');
@@ -97,8 +103,8 @@ TEST(RegistryNames, RecordsReadBackAsWrittenAndNeverOverrun) {
 TEST(RegistryNames, BufferGrowthAndWatcherPausesAreBounded) {
     EXPECT_EQ(NextNameBufferSize(1), 64u);
     EXPECT_EQ(NextNameBufferSize(256), 512u);
-    EXPECT_EQ(NextNameBufferSize(40000), 65536u);
-    EXPECT_EQ(NextNameBufferSize(65536), 0u);
+    EXPECT_EQ(NextNameBufferSize(20000), 32768u);
+    EXPECT_EQ(NextNameBufferSize(32768), 0u);
     unsigned long dwSize = 1;
     int nSteps = 0;
     while ((dwSize = NextNameBufferSize(dwSize)) != 0)

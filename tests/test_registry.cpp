@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <map>
@@ -100,6 +102,13 @@ std::wstring RealName(HKEY hKey) {
                         *(ULONG *)info.data() / sizeof(wchar_t));
 }
 
+// A name as the tree shows it: a NUL in it as U+2400, in UTF-8.
+std::string Shown(std::wstring name) {
+    for (wchar_t &c : name)
+        c = c ? c : L'\x2400';
+    return Utf8(name.c_str());
+}
+
 // An independent walk of the registry, in wide names: what the tree should
 // show. A key with subkeys that was reached through a link that leads back
 // to its own path, or that links led to more often than its share, is a
@@ -108,16 +117,18 @@ struct WalkState {
     std::vector<std::wstring> path;     // real names, from the top down
     std::map<std::wstring, int> linked; // readings of keys that links led to
 };
-void WalkKey(HKEY hKey, int nDepth, const wchar_t *lpszOpenedAs, WalkState *pState, Nodes *pOut) {
+void WalkKey(HKEY hKey, int nDepth, const std::wstring &openedAs, WalkState *pState, Nodes *pOut) {
     DWORD dwSubKeys = 0;
     RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &dwSubKeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
     std::wstring real = nDepth == 0 ? L"\\REGISTRY\\MACHINE" : RealName(hKey);
     if (dwSubKeys > 0 && nDepth > 0) {
         for (const std::wstring &above : pState->path)
-            if (CompareStringOrdinal(above.c_str(), -1, real.c_str(), -1, TRUE) == CSTR_EQUAL)
+            if (CompareStringOrdinal(above.data(), (int)above.size(), real.data(), (int)real.size(),
+                                     TRUE) == CSTR_EQUAL)
                 return;
-        std::wstring byName = pState->path.back() + L"\\" + lpszOpenedAs;
-        if (CompareStringOrdinal(byName.c_str(), -1, real.c_str(), -1, TRUE) != CSTR_EQUAL &&
+        std::wstring byName = pState->path.back() + L"\\" + openedAs;
+        if (CompareStringOrdinal(byName.data(), (int)byName.size(), real.data(), (int)real.size(),
+                                 TRUE) != CSTR_EQUAL &&
             ++pState->linked[real] > MAX_LINKED_VISITS)
             return;
     }
@@ -130,26 +141,25 @@ void WalkKey(HKEY hKey, int nDepth, const wchar_t *lpszOpenedAs, WalkState *pSta
         DWORD dwLen = (DWORD)name.size();
         if (RegEnumKeyExW(hKey, i, name.data(), &dwLen, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
-        subkeys.push_back(name.data());
+        subkeys.push_back(std::wstring(name.data(), dwLen));
     }
     std::vector<Nodes> subtrees(subkeys.size());
     for (size_t i = subkeys.size(); i-- > 0;) {
-        HKEY hSub;
-        if (nDepth + 1 < MAX_TREE_DEPTH &&
-            RegOpenKeyExW(hKey, subkeys[i].c_str(), 0, KEY_READ | VIEW, &hSub) == ERROR_SUCCESS) {
-            WalkKey(hSub, nDepth + 1, subkeys[i].c_str(), pState, &subtrees[i]);
+        HKEY hSub = nDepth + 1 < MAX_TREE_DEPTH ? OpenKeyNt(hKey, subkeys[i], KEY_READ) : NULL;
+        if (hSub) {
+            WalkKey(hSub, nDepth + 1, subkeys[i], pState, &subtrees[i]);
             RegCloseKey(hSub);
         }
     }
     for (size_t i = 0; i < subkeys.size(); i++) {
-        pOut->push_back({nDepth, Utf8(subkeys[i].c_str()), 0, 1, false});
+        pOut->push_back({nDepth, Shown(subkeys[i]), 0, 1, false});
         pOut->insert(pOut->end(), subtrees[i].begin(), subtrees[i].end());
     }
     for (DWORD i = 0;; i++) {
         DWORD dwLen = (DWORD)name.size();
         if (RegEnumValueW(hKey, i, name.data(), &dwLen, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
-        pOut->push_back({nDepth, Utf8(name.data()), 2, 2, false});
+        pOut->push_back({nDepth, Shown(std::wstring(name.data(), dwLen)), 2, 2, false});
     }
     pState->path.pop_back();
 }
@@ -157,7 +167,10 @@ void WalkKey(HKEY hKey, int nDepth, const wchar_t *lpszOpenedAs, WalkState *pSta
 Nodes WalkRegistry() {
     Nodes nodes;
     WalkState state;
-    WalkKey(HKEY_LOCAL_MACHINE, 0, NULL, &state, &nodes);
+    HKEY hHive = OpenKeyNt(NULL, L"\\Registry\\Machine", KEY_READ);
+    EXPECT_NE(hHive, (HKEY)NULL);
+    WalkKey(hHive, 0, L"", &state, &nodes);
+    RegCloseKey(hHive);
     return nodes;
 }
 
@@ -236,6 +249,25 @@ void SetValue(const std::string &sub, const char *lpszName) {
         RegSetValueExA(hKey, lpszName, 0, REG_SZ, (const BYTE *)"x", 2);
         RegCloseKey(hKey);
     }
+}
+
+// Names as the registry counts them: Win32 calls stop at the NUL.
+const std::wstring HIDDEN(L"Hid\0den", 7), HIDDEN_VALUE(L"val\0ue", 6);
+const std::string HIDDEN_SHOWN = Utf8(L"Hid\x2400"
+                                      L"den");
+
+// The keys of a path of such names under the test root, each made under
+// the one before: the last, open.
+HKEY CreatePathNt(std::initializer_list<std::wstring> path) {
+    HKEY hKey = CreateKey("");
+    for (const std::wstring &name : path) {
+        HKEY hSub = hKey ? CreateKeyNt(hKey, name) : NULL;
+        if (hKey)
+            RegCloseKey(hKey);
+        hKey = hSub;
+    }
+    EXPECT_NE(hKey, (HKEY)NULL);
+    return hKey;
 }
 
 void RemoveKey(const std::string &sub) {
@@ -325,11 +357,12 @@ volatile LONG nTreeMessages = 0;
 
 // The name an insert gives the tree: its text, or where the tree will ask
 // for it.
-std::string InsertedName(const TVINSERTSTRUCTA *pIns) {
-    if (pIns->item.pszText != LPSTR_TEXTCALLBACKA)
-        return pIns->item.pszText;
-    const unsigned char *pName = (const unsigned char *)pIns->item.lParam;
-    return std::string((const char *)NameUnits(pName), NameLength(pName));
+std::string InsertedName(const TVINSERTSTRUCTW *pIns) {
+    if (pIns->item.pszText != LPSTR_TEXTCALLBACKW)
+        return Utf8(pIns->item.pszText);
+    char16_t szName[MAX_NAME_UNITS + 1];
+    DecodeName((const unsigned char *)pIns->item.lParam, szName, ARRAYSIZE(szName), true);
+    return Utf8((const wchar_t *)szName);
 }
 
 // The items a message names, as handles the tree must know.
@@ -340,10 +373,10 @@ std::vector<HTREEITEM> ItemsNamed(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case TVM_DELETEITEM: return {h == TVI_ROOT ? NULL : h};
     case TVM_SELECTITEM: return {h};
     case TVM_GETNEXTITEM: return {wParam == TVGN_ROOT || wParam == TVGN_CARET ? NULL : h};
-    case TVM_GETITEMA:
-    case TVM_SETITEMA: return {((const TVITEMA *)lParam)->hItem};
-    case TVM_INSERTITEMA: {
-        const TVINSERTSTRUCTA *pIns = (const TVINSERTSTRUCTA *)lParam;
+    case TVM_GETITEMW:
+    case TVM_SETITEMW: return {((const TVITEMW *)lParam)->hItem};
+    case TVM_INSERTITEMW: {
+        const TVINSERTSTRUCTW *pIns = (const TVINSERTSTRUCTW *)lParam;
         HTREEITEM hAfter = pIns->hInsertAfter;
         bool bPlace = hAfter == TVI_FIRST || hAfter == TVI_LAST || hAfter == TVI_SORT;
         return {pIns->hParent == TVI_ROOT ? NULL : pIns->hParent, bPlace ? NULL : hAfter};
@@ -354,10 +387,10 @@ std::vector<HTREEITEM> ItemsNamed(UINT uMsg, WPARAM wParam, LPARAM lParam) {
 
 void CountDeadItems(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     for (HTREEITEM h : ItemsNamed(uMsg, wParam, lParam)) {
-        TVITEMA item = {};
+        TVITEMW item = {};
         item.mask = TVIF_HANDLE;
         item.hItem = h;
-        if (h && !pfnRealSend(hTree, TVM_GETITEMA, 0, (LPARAM)&item))
+        if (h && !pfnRealSend(hTree, TVM_GETITEMW, 0, (LPARAM)&item))
             InterlockedIncrement(&nDeadHandles);
     }
 }
@@ -369,16 +402,16 @@ LRESULT WINAPI WatchSend(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
         CountDeadItems(uMsg, wParam, lParam);
     if (hWnd == hTree && uMsg == WM_SETREDRAW && !wParam)
         InterlockedIncrement(&nFills);
-    if (hWnd == hTree && uMsg == TVM_INSERTITEMA) {
-        const TVINSERTSTRUCTA *pIns = (const TVINSERTSTRUCTA *)lParam;
+    if (hWnd == hTree && uMsg == TVM_INSERTITEMW) {
+        const TVINSERTSTRUCTW *pIns = (const TVINSERTSTRUCTW *)lParam;
         BOOL bTop = pIns->hParent == TVI_ROOT || pIns->hParent == NULL;
         if ((pIns->hInsertAfter == TVI_LAST || pIns->hInsertAfter == TVI_SORT) &&
             pfnRealSend(hTree, TVM_GETNEXTITEM, bTop ? TVGN_ROOT : TVGN_CHILD,
                         bTop ? 0 : (LPARAM)pIns->hParent))
             InterlockedIncrement(&nWalkingInserts);
     }
-    if (hWnd == hTree && uMsg == TVM_INSERTITEMA && lpszRefuseInsert &&
-        InsertedName((const TVINSERTSTRUCTA *)lParam) == lpszRefuseInsert)
+    if (hWnd == hTree && uMsg == TVM_INSERTITEMW && lpszRefuseInsert &&
+        InsertedName((const TVINSERTSTRUCTW *)lParam) == lpszRefuseInsert)
         return 0;
     if (hWnd == hTree && uMsg == TVM_DELETEITEM && lParam != (LPARAM)TVI_ROOT && !bWineTreeView) {
         InterlockedIncrement(&nFrees);
@@ -417,12 +450,12 @@ LONG WINAPI FlakyNotify(HKEY hKey, BOOL bSubtree, DWORD dwFilter, HANDLE hEvent,
 
 // ---- Keys that cannot be read, turns that fail, and a walker held still ----
 
-typedef LONG(WINAPI *RegOpenKeyExFn)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
-typedef LONG(WINAPI *RegQueryInfoKeyFn)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+typedef NTSTATUS(NTAPI *NtOpenKeyFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+typedef LONG(WINAPI *RegQueryInfoKeyFn)(HKEY, LPWSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
                                         LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
-typedef LONG(WINAPI *RegEnumKeyExFn)(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD,
+typedef LONG(WINAPI *RegEnumKeyExFn)(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD,
                                      PFILETIME);
-RegOpenKeyExFn pfnRealOpen = NULL;
+NtOpenKeyFn pfnRealOpen = NULL;
 RegQueryInfoKeyFn pfnRealQueryInfo = NULL;
 RegEnumKeyExFn pfnRealEnumKey = NULL;
 volatile LONG nOpenNotRead = 0; // opens asking for more than reading
@@ -433,24 +466,27 @@ volatile LONG bGrowPending = 0;
 volatile LONG bHoldArmed = 0;       // the next open of "Hold" waits
 HANDLE hHoldReached, hHoldReleased; // ... telling the test, until released
 
-LONG WINAPI FakeOpen(HKEY hKey, LPCSTR lpszSub, DWORD dwOptions, REGSAM sam, PHKEY phResult) {
+// Keys are opened by their counted names, one level at a time.
+NTSTATUS NTAPI FakeOpen(PHANDLE phResult, ACCESS_MASK access, POBJECT_ATTRIBUTES pAttr) {
     InterlockedIncrement(&nOpens);
-    if ((sam & ~VIEW) != KEY_READ)
+    if ((access & ~VIEW) != KEY_READ)
         InterlockedIncrement(&nOpenNotRead);
-    if (lpszSub && lstrcmpA(lpszSub, "Locked") == 0)
-        return ERROR_ACCESS_DENIED;
-    if (lpszSub && lstrcmpA(lpszSub, "Hold") == 0 && InterlockedExchange(&bHoldArmed, 0)) {
+    const UNICODE_STRING *pName = pAttr->ObjectName;
+    std::wstring name(pName->Buffer, pName->Length / sizeof(wchar_t));
+    if (name == L"Locked")
+        return (NTSTATUS)0xC0000022; // STATUS_ACCESS_DENIED
+    if (name == L"Hold" && InterlockedExchange(&bHoldArmed, 0)) {
         SetEvent(hHoldReached);
         WaitForSingleObject(hHoldReleased, HANG_GUARD);
     }
-    LONG lResult = pfnRealOpen(hKey, lpszSub, dwOptions, sam, phResult);
-    if (lResult == ERROR_SUCCESS && lpszSub && lstrcmpA(lpszSub, "NoInfo") == 0)
-        hNoInfoKey = *phResult;
-    return lResult;
+    NTSTATUS lStatus = pfnRealOpen(phResult, access, pAttr);
+    if (lStatus >= 0 && name == L"NoInfo")
+        hNoInfoKey = (HKEY)*phResult;
+    return lStatus;
 }
 
-LONG WINAPI FakeQueryInfo(HKEY hKey, LPSTR a, LPDWORD b, LPDWORD c, LPDWORD d, LPDWORD e, LPDWORD f,
-                          LPDWORD g, LPDWORD h, LPDWORD i, LPDWORD j, PFILETIME k) {
+LONG WINAPI FakeQueryInfo(HKEY hKey, LPWSTR a, LPDWORD b, LPDWORD c, LPDWORD d, LPDWORD e,
+                          LPDWORD f, LPDWORD g, LPDWORD h, LPDWORD i, LPDWORD j, PFILETIME k) {
     // Once only: the handle value is reused by later opens.
     if (hKey && InterlockedCompareExchangePointer((PVOID *)&hNoInfoKey, NULL, hKey) == hKey)
         return ERROR_OUTOFMEMORY;
@@ -459,19 +495,19 @@ LONG WINAPI FakeQueryInfo(HKEY hKey, LPSTR a, LPDWORD b, LPDWORD c, LPDWORD d, L
 
 // "Poison" fails with junk in the buffer; at "Gone" the key seems deleted
 // from under the walk; "Grow" claims once to need a bigger buffer.
-LONG WINAPI FakeEnumKey(HKEY hKey, DWORD dwIndex, LPSTR lpszName, LPDWORD pdwLen, LPDWORD r,
-                        LPSTR c, LPDWORD pc, PFILETIME t) {
+LONG WINAPI FakeEnumKey(HKEY hKey, DWORD dwIndex, LPWSTR lpszName, LPDWORD pdwLen, LPDWORD r,
+                        LPWSTR c, LPDWORD pc, PFILETIME t) {
     InterlockedIncrement(&nEnumCalls);
     LONG lResult = pfnRealEnumKey(hKey, dwIndex, lpszName, pdwLen, r, c, pc, t);
-    if (lResult == ERROR_SUCCESS && lstrcmpA(lpszName, "Poison") == 0) {
-        lstrcpyA(lpszName, "junk");
+    if (lResult == ERROR_SUCCESS && lstrcmpW(lpszName, L"Poison") == 0) {
+        lstrcpyW(lpszName, L"junk");
         return ERROR_INVALID_DATA;
     }
-    if (lResult == ERROR_SUCCESS && lstrcmpA(lpszName, "Gone") == 0) {
-        lstrcpyA(lpszName, "junk");
+    if (lResult == ERROR_SUCCESS && lstrcmpW(lpszName, L"Gone") == 0) {
+        lstrcpyW(lpszName, L"junk");
         return ERROR_KEY_DELETED;
     }
-    if (lResult == ERROR_SUCCESS && lstrcmpA(lpszName, "Grow") == 0 &&
+    if (lResult == ERROR_SUCCESS && lstrcmpW(lpszName, L"Grow") == 0 &&
         InterlockedExchange(&bGrowPending, 0))
         return ERROR_MORE_DATA;
     return lResult;
@@ -528,11 +564,11 @@ class RegistryTree : public ::testing::Test {
         OnUiThread([] { bWineTreeView = FALSE; });
         nFills = 0;
         nWalkingInserts = nWalkingFrees = nFrees = nDeadHandles = 0;
-        pfnRealSend = Patch("user32.dll", "SendMessageA", WatchSend);
+        pfnRealSend = Patch("user32.dll", "SendMessageW", WatchSend);
         nFailWaits = 0;
         nWaitCalls = 0;
         pfnRealNotify = Patch("advapi32.dll", "RegNotifyChangeKeyValue", FlakyNotify);
-        pfnRealOpen = Patch("advapi32.dll", "RegOpenKeyExA", FakeOpen);
+        pfnRealOpen = Patch("ntdll.dll", "NtOpenKey", FakeOpen);
         bHoldArmed = 0;
         hHoldReached = CreateEventA(NULL, TRUE, FALSE, NULL);
         hHoldReleased = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -635,8 +671,20 @@ class RegistryTree : public ::testing::Test {
 } // namespace
 
 TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLetters) {
-    // Names beyond the old 8-bit code pages travel as UTF-8.
-    EXPECT_EQ(GetACP(), 65001u);
+    // Names as the registry holds them, whatever the code page: letters no
+    // 8-bit code page has, and names holding a NUL, beside a key named as
+    // the part before it.
+    EXPECT_EQ(GetACP(), CodePageAsked());
+    if (HKEY hHidden = CreatePathNt({HIDDEN})) {
+        EXPECT_TRUE(SetValueNt(hHidden, L"inside"));
+        RegCloseKey(hHidden);
+    }
+    RegCloseKey(CreatePathNt({HIDDEN, L"Sub"}));
+    if (HKEY hRoot = CreatePathNt({})) {
+        EXPECT_TRUE(SetValueNt(hRoot, HIDDEN_VALUE));
+        RegCloseKey(hRoot);
+    }
+    MakeKey("Hid\\Other");
     HKEY hKey;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\CorvaneTest\\Ключ_鍵\\Подключ_子", 0,
                               NULL, 0, KEY_ALL_ACCESS | VIEW, NULL, &hKey, NULL),
@@ -674,6 +722,11 @@ TEST_F(RegistryTree, OneFillShowsTheHiveItemForItemWithKeysThenValuesAndAnyLette
 
     Nodes wide = ChildrenAt(tree, TestPath({Utf8(L"Ключ_鍵")}));
     EXPECT_EQ(Texts(wide), (std::vector<std::string>{Utf8(L"Подключ_子"), Utf8(L"Значение_値")}));
+    EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({HIDDEN_SHOWN}))),
+              (std::vector<std::string>{"Sub", "inside"}));
+    EXPECT_EQ(Texts(ChildrenAt(tree, TestPath({"Hid"}))), std::vector<std::string>{"Other"});
+    std::vector<std::string> top = Texts(ChildrenAt(tree, TestPath({})));
+    EXPECT_NE(std::find(top.begin(), top.end(), Utf8(L"val\x2400ue")), top.end());
 
     // Nested keys each under their parent, the deepest holding its value.
     Nodes deep = ChildrenAt(tree, TestPath({"Nested", "Level1", "Level2", "Level3"}));
@@ -725,7 +778,7 @@ TEST_F(RegistryTree, UnreadableKeysAreChildlessFoldersAndTheWalkGoesOn) {
     MakeKey("Access\\Locked\\Hidden");
     MakeKey("Access\\NoInfo\\Hidden");
     MakeKey("Access\\Z_After\\Child");
-    pfnRealQueryInfo = Patch("advapi32.dll", "RegQueryInfoKeyA", FakeQueryInfo);
+    pfnRealQueryInfo = Patch("advapi32.dll", "RegQueryInfoKeyW", FakeQueryInfo);
     nOpenNotRead = 0;
     SendCommand(IDM_REGEDIT);
     Nodes tree = SnapTree();
@@ -746,7 +799,7 @@ TEST_F(RegistryTree, FailedTurnIsSkippedADeletedKeyEndsThePassAndGrownNamesAreRe
     MakeKey("Turns\\Poison\\Inner");
     MakeKey("Turns\\Z_Last");
     SetValue("Turns", "value");
-    pfnRealEnumKey = Patch("advapi32.dll", "RegEnumKeyExA", FakeEnumKey);
+    pfnRealEnumKey = Patch("advapi32.dll", "RegEnumKeyExW", FakeEnumKey);
     bGrowPending = 1;
     nEnumCalls = 0;
     SendCommand(IDM_REGEDIT);
@@ -798,6 +851,7 @@ TEST_F(RegistryTree, BeforeAnyRegistryCommandANewKeyLeavesTheTreeEmpty) {
 // rebuild gives, item for item, collapsed, nothing selected, the first item
 // at the top.
 TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDoNot) {
+    RegCloseKey(CreatePathNt({HIDDEN, L"Sub"}));
     StartUpdating();
     auto deep = TestPath({"Nested", "Level1", "Level2", "Level3", "New"});
     ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made deep down",
@@ -819,6 +873,10 @@ TEST_F(RegistryTree, KeyChangesAnywhereUpdateOnlyWhatChangedCollapsedAndValuesDo
     ASSERT_NO_FATAL_FAILURE(
         ExpectUpdate("a key made in a key just made", [] { MakeKey("Fresh\\Inner"); }));
     EXPECT_GE(FindPath(SnapTree(), TestPath({"Fresh", "Inner"})), 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key made under a name holding a NUL", [] {
+        RegCloseKey(CreatePathNt({HIDDEN, L"Later"}));
+    }));
+    EXPECT_GE(FindPath(SnapTree(), TestPath({HIDDEN_SHOWN, "Later"})), 0);
     ASSERT_NO_FATAL_FAILURE(ExpectUpdate("a key deleted in a top-level key", [] {
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\CorvaneTestTop", VIEW, 0);
     }));

@@ -61,18 +61,20 @@ void StartKeyPath(void) {
         ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
 }
 
-// Whether the key of this real name was opened as the subkey lpszName of
-// the level above: then no link led to it.
-static BOOL ReachedByName(unsigned nLevel, const WCHAR *pName, DWORD cch, const char *lpszName) {
-    WCHAR szName[256]; // a key name is at most 255 characters
-    int cchName = lpszName ? MultiByteToWideChar(CP_ACP, 0, lpszName, -1, szName, 256) - 1 : -1;
+// Whether the key of this real name was opened as the subkey pOpenedAs of
+// the level above: then no link led to it. Names compare as the registry
+// compares them, case aside, on their counted lengths.
+static BOOL ReachedByName(unsigned nLevel, const WCHAR *pName, DWORD cch, const BYTE *pOpenedAs) {
+    char16_t szName[255]; // a key name is at most 255 units
+    int cchName = pOpenedAs ? (int)DecodeName(pOpenedAs, szName, 255, false) : 0;
     DWORD cchAbove = path.cch[nLevel - 1];
     if (cchName <= 0 || cchAbove == 0 || cch != cchAbove + 1 + (DWORD)cchName ||
         pName[cchAbove] != L'\\')
         return FALSE;
     return CompareStringOrdinal(pName, (int)cchAbove, path.pNames + path.nAt[nLevel - 1],
                                 (int)cchAbove, TRUE) == CSTR_EQUAL &&
-           CompareStringOrdinal(pName + cchAbove + 1, cchName, szName, cchName, TRUE) == CSTR_EQUAL;
+           CompareStringOrdinal(pName + cchAbove + 1, cchName, (const WCHAR *)szName, cchName,
+                                TRUE) == CSTR_EQUAL;
 }
 
 // One more reading of a linked key's subkeys; FALSE once it has had its share.
@@ -104,7 +106,7 @@ static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
     return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
 }
 
-BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked) {
+BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pOpenedAs, BOOL *pbLinked) {
     *pbLinked = FALSE;
     if (nLevel > MAX_TREE_DEPTH)
         return TRUE;
@@ -121,7 +123,7 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked) 
         if (path.cch[i] == cch && CompareStringOrdinal(path.pNames + path.nAt[i], (int)cch, pName,
                                                        (int)cch, TRUE) == CSTR_EQUAL)
             return TRUE;
-    if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, lpszName)) {
+    if (nLevel > 0 && !ReachedByName(nLevel, pName, cch, pOpenedAs)) {
         if (!VisitLinked(pName, cch))
             return path.bCapped = TRUE;
         *pbLinked = TRUE;

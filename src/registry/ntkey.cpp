@@ -1,57 +1,50 @@
-// ntdll's key calls, found at run time.
+// ntdll's key calls, imported like any other.
 #include "registry/ntkey.h"
 
 #include "registry/records.h"
 
-struct UnicodeString {
-    USHORT Length, MaximumLength;
-    PWSTR Buffer;
-};
-struct ObjectAttributes {
-    ULONG Length;
-    HANDLE RootDirectory;
-    UnicodeString *ObjectName;
-    ULONG Attributes;
-    PVOID SecurityDescriptor, SecurityQualityOfService;
-};
-static const ULONG OBJ_CASE_INSENSITIVE = 0x40;
+#include <winternl.h>
+
+extern "C" NTSTATUS NTAPI NtOpenKey(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
+extern "C" NTSTATUS NTAPI NtQueryKey(HANDLE, int, PVOID, ULONG, PULONG);
 static const int KEY_NAME_INFORMATION = 3;
 
-static FARPROC Nt(const char *lpszName) {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), lpszName);
-}
-
-LONG OpenHive(HKEY *phKey) {
-    typedef LONG(NTAPI * NtOpenKeyFn)(PHANDLE, ACCESS_MASK, ObjectAttributes *);
-    static NtOpenKeyFn pfnOpen = (NtOpenKeyFn)(void *)Nt("NtOpenKey");
-    static WCHAR szHive[] = L"\\Registry\\Machine";
-    UnicodeString name = {sizeof(szHive) - sizeof(WCHAR), sizeof(szHive), szHive};
-    ObjectAttributes attr = {sizeof(attr), NULL, &name, OBJ_CASE_INSENSITIVE, NULL, NULL};
-    return pfnOpen && pfnOpen((PHANDLE)phKey, KEY_READ, &attr) >= 0 ? ERROR_SUCCESS
-                                                                    : ERROR_CANTOPEN;
-}
-
-ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb) {
-    typedef LONG(NTAPI * NtQueryKeyFn)(HANDLE, int, PVOID, ULONG, PULONG);
-    static NtQueryKeyFn pfnQuery = (NtQueryKeyFn)(void *)Nt("NtQueryKey");
-    ULONG cbNeeded = 0;
-    if (!pfnQuery)
-        return 0;
-    LONG lStatus = pfnQuery(hKey, KEY_NAME_INFORMATION, pBuf, cb, &cbNeeded);
-    if (lStatus >= 0 && cb >= sizeof(ULONG) && *(ULONG *)pBuf <= cb - sizeof(ULONG))
-        return sizeof(ULONG) + *(ULONG *)pBuf;
-    // STATUS_BUFFER_OVERFLOW or STATUS_BUFFER_TOO_SMALL: the size it needs.
-    return lStatus == (LONG)0x80000005 || lStatus == (LONG)0xC0000023 ? cbNeeded : 0;
-}
-
-LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey) {
+static LONG OpenKey(HKEY hRoot, PCWSTR pszName, size_t cch, HKEY *phKey) {
     static REGSAM sam;
     BOOL bWow64 = FALSE;
     if (!sam)
         sam = IsWow64Process(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_READ | KEY_WOW64_64KEY
                                                                      : KEY_READ;
-    char szName[256 * 3 + 1]; // a key name is at most 255 characters
-    if (!NameToText(pName, szName, sizeof(szName)))
-        return ERROR_FILE_NOT_FOUND; // an empty name would open hParent itself
-    return RegOpenKeyExA(hParent, szName, 0, sam, phKey);
+    UNICODE_STRING name = {(USHORT)(cch * 2), (USHORT)(cch * 2), (PWSTR)pszName};
+    OBJECT_ATTRIBUTES attr = {};
+    attr.Length = sizeof(attr);
+    attr.RootDirectory = (HANDLE)hRoot;
+    attr.ObjectName = &name;
+    attr.Attributes = OBJ_CASE_INSENSITIVE;
+    NTSTATUS lStatus = NtOpenKey((PHANDLE)phKey, sam, &attr);
+    return lStatus >= 0 ? ERROR_SUCCESS : (LONG)RtlNtStatusToDosError(lStatus);
+}
+
+LONG OpenHive(HKEY *phKey) {
+    static const WCHAR szHive[] = L"\\Registry\\Machine";
+    return OpenKey(NULL, szHive, ARRAYSIZE(szHive) - 1, phKey);
+}
+
+LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey) {
+    static_assert(sizeof(WCHAR) == sizeof(char16_t), "UTF-16 units");
+    char16_t szName[255]; // a key name is at most 255 units
+    size_t cch = DecodeName(pName, szName, ARRAYSIZE(szName), false);
+    // An empty name would open hParent itself; a longer one is no key's.
+    if (!cch || NameLength(pName) > cch)
+        return ERROR_FILE_NOT_FOUND;
+    return OpenKey(hParent, (PCWSTR)szName, cch, phKey);
+}
+
+ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb) {
+    ULONG cbNeeded = 0;
+    NTSTATUS lStatus = NtQueryKey(hKey, KEY_NAME_INFORMATION, pBuf, cb, &cbNeeded);
+    if (lStatus >= 0 && cb >= sizeof(ULONG) && *(ULONG *)pBuf <= cb - sizeof(ULONG))
+        return sizeof(ULONG) + *(ULONG *)pBuf;
+    // STATUS_BUFFER_OVERFLOW or STATUS_BUFFER_TOO_SMALL: the size it needs.
+    return lStatus == (NTSTATUS)0x80000005 || lStatus == (NTSTATUS)0xC0000023 ? cbNeeded : 0;
 }

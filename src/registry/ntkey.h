@@ -1,5 +1,5 @@
-// Opening keys, and the native key calls where the Win32 ones will not do:
-// a handle of its own to the hive, and a key's full name.
+// Opening keys by their counted names, and a key's full name: native calls
+// where the Win32 ones stop at a NUL or share one handle.
 #ifndef CORVANE_REGISTRY_NTKEY_H
 #define CORVANE_REGISTRY_NTKEY_H
 
@@ -8,9 +8,10 @@
 // A handle of its own to HKEY_LOCAL_MACHINE: a wait belongs to the handle it
 // was armed on, and the predefined one is a single handle shared by all.
 LONG OpenHive(HKEY *phKey);
-// Opens the subkey named pName (records.h's form) of hParent for reading, in
-// the 64-bit view when this 32-bit program runs on 64-bit Windows, as
-// regedit does: the 32-bit view shows Wow6432Node as Software.
+// Opens the subkey named pName (records.h's form) of hParent, a real handle,
+// for reading: by its counted name, so a NUL inside it opens the key it
+// names; in the 64-bit view when this 32-bit program runs on 64-bit Windows,
+// as regedit shows it (the 32-bit view shows Wow6432Node as Software).
 LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey);
 // The full name of the key hKey refers to, after any links, such as
 // \REGISTRY\MACHINE\SOFTWARE\X, into pBuf (cb bytes): the bytes it needs,

@@ -61,14 +61,19 @@ static BOOL Emit(int nKind, unsigned nLevel, const BYTE *pName, ULONGLONG nStamp
 }
 
 // A name that grew since the size query is read again with a bigger buffer.
-static bool GrowBuffer(char **ppszBuf, DWORD *pdwSize) {
-    DWORD dwNewSize = NextNameBufferSize(*pdwSize);
-    void *pNew = dwNewSize ? realloc(*ppszBuf, dwNewSize) : NULL;
+static bool GrowBuffer(WCHAR **ppszBuf, DWORD *pcch) {
+    DWORD cchNew = NextNameBufferSize(*pcch);
+    void *pNew = cchNew ? realloc(*ppszBuf, cchNew * sizeof(WCHAR)) : NULL;
     if (pNew) {
-        *ppszBuf = (char *)pNew;
-        *pdwSize = dwNewSize;
+        *ppszBuf = (WCHAR *)pNew;
+        *pcch = cchNew;
     }
     return pNew != NULL;
+}
+
+// A name read, in records.h's form; FALSE for one longer than any can be.
+static BOOL Encode(BYTE *pName, const WCHAR *pszUnits, DWORD cch) {
+    return EncodeName(pName, MAX_NAME_BYTES, (const char16_t *)pszUnits, cch) != 0;
 }
 
 // The known subkey of nKnown by this name, or NULL.
@@ -98,49 +103,49 @@ static const KnownKey *FindKnown(long nKnown, const BYTE *pName) {
 // the reader may leave alone come back as kept. Nothing deeper than the tree
 // keeps is opened.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
-                       const char *lpszOpenedAs) {
-    DWORD nSubs = 0, nValues = 0, cchSub = 0, cchValue = 0, cb;
+                       const BYTE *pOpenedAs) {
+    DWORD nSubs = 0, nValues = 0, cchSub = 0, cchValue = 0, cch;
     BOOL bLinked = FALSE, bGoOn = TRUE;
     static BYTE abName[MAX_NAME_BYTES]; // not needed across the recursion
-    BYTE abLast[3 + 255 * 3] = {0};     // a key name is at most 255 characters
-    if (RegQueryInfoKeyA(hKey, NULL, NULL, NULL, &nSubs, &cchSub, NULL, &nValues, &cchValue, NULL,
+    BYTE abLast[3 + 2 * 255] = {0};     // a key name is at most 255 units
+    if (RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &nSubs, &cchSub, NULL, &nValues, &cchValue, NULL,
                          NULL, NULL) != ERROR_SUCCESS)
         return TRUE;
     // Only a key with subkeys can be one of its own ancestors, or multiply.
-    if (nSubs > 0 && KeyLoops(hKey, nPathLevel, lpszOpenedAs, &bLinked))
+    if (nSubs > 0 && KeyLoops(hKey, nPathLevel, pOpenedAs, &bLinked))
         return TRUE;
     if (bLinked && !Emit(RECORD_LINKED, nLevel, (const BYTE *)"")) // "": no name
         return FALSE;
-    // The lengths are characters; in UTF-8 one takes up to 3 bytes.
-    DWORD cbName = cchSub * 3 + 1, cbValue = cchValue * 3 + 1;
-    char *lpszName = (char *)malloc(cbName), *lpszValue = (char *)malloc(cbValue);
-    for (DWORD dwIndex = 0; bGoOn && lpszName && lpszValue && dwIndex < nValues;) {
-        cb = cbValue;
-        LONG lResult = RegEnumValueA(hKey, dwIndex, lpszValue, &cb, NULL, NULL, NULL, NULL);
-        if (lResult == ERROR_MORE_DATA && GrowBuffer(&lpszValue, &cbValue))
+    DWORD cchName = cchSub + 1, cchValueMax = cchValue + 1;
+    WCHAR *pszName = (WCHAR *)malloc(cchName * sizeof(WCHAR));
+    WCHAR *pszValue = (WCHAR *)malloc(cchValueMax * sizeof(WCHAR));
+    for (DWORD dwIndex = 0; bGoOn && pszName && pszValue && dwIndex < nValues;) {
+        cch = cchValueMax;
+        LONG lResult = RegEnumValueW(hKey, dwIndex, pszValue, &cch, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_MORE_DATA && GrowBuffer(&pszValue, &cchValueMax))
             continue;
         dwIndex++;
         if (lResult == ERROR_KEY_DELETED)
             break;
-        if (lResult == ERROR_SUCCESS && EncodeName(abName, sizeof(abName), lpszValue, cb))
+        if (lResult == ERROR_SUCCESS && Encode(abName, pszValue, cch))
             bGoOn = Emit(RECORD_VALUE, nLevel, abName); // empty for the default value
     }
     // A key deleted before the one just read moves the rest down one: the
     // same name comes again, and is skipped.
-    for (DWORD dwIndex = lpszValue ? nSubs : 0; bGoOn && lpszName && dwIndex > 0;) {
-        cb = cbName;
+    for (DWORD dwIndex = pszValue ? nSubs : 0; bGoOn && pszName && dwIndex > 0;) {
+        cch = cchName;
         FILETIME ft = {0, 0};
-        LONG lResult = RegEnumKeyExA(hKey, dwIndex - 1, lpszName, &cb, NULL, NULL, NULL, &ft);
-        if (lResult == ERROR_MORE_DATA && GrowBuffer(&lpszName, &cbName))
+        LONG lResult = RegEnumKeyExW(hKey, dwIndex - 1, pszName, &cch, NULL, NULL, NULL, &ft);
+        if (lResult == ERROR_MORE_DATA && GrowBuffer(&pszName, &cchName))
             continue;
         dwIndex--;
         if (lResult == ERROR_KEY_DELETED)
             break;
         // An empty name would open this key itself.
-        if (lResult != ERROR_SUCCESS || !cb || !EncodeName(abName, sizeof(abName), lpszName, cb) ||
+        if (lResult != ERROR_SUCCESS || !cch || cch > 255 || !Encode(abName, pszName, cch) ||
             SameName(abName, abLast))
             continue;
-        memcpy(abLast, abName, NameSize(abName) < sizeof(abLast) ? NameSize(abName) : 1);
+        memcpy(abLast, abName, NameSize(abName)); // abName is the recursion's too
         ULONGLONG nStamp = (ULONGLONG)ft.dwHighDateTime << 32 | ft.dwLowDateTime;
         nStamp = nStamp < nStampBefore ? nStamp : 0; // too recent to tell a later write by
         const KnownKey *pSub = FindKnown(nKnown, abName);
@@ -155,44 +160,42 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKn
         if (bGoOn && nPathLevel + 1 < MAX_TREE_DEPTH &&
             OpenSubkey(hKey, abName, &hSub) == ERROR_SUCCESS) {
             bGoOn = EnumerateRegistry(hSub, nLevel + 1, nPathLevel + 1,
-                                      pSub ? (long)(pSub - pOrder->pKnown) : -1, lpszName);
+                                      pSub ? (long)(pSub - pOrder->pKnown) : -1, abLast);
             RegCloseKey(hSub);
         }
     }
-    free(lpszName);
-    free(lpszValue);
+    free(pszName);
+    free(pszValue);
     return bGoOn;
 }
 
 // Opens the key read by its path, level by level, under the same rules as
 // a whole walk. A key that is gone, or that a whole walk would not reach by
 // this path, ends the read with nothing read.
-static int ReadPart(BOOL *pbGoOn) {
-    HKEY hKey = HKEY_LOCAL_MACHINE, hNext;
+static int ReadPart(HKEY hHive, BOOL *pbGoOn) {
+    HKEY hKey = hHive, hNext;
     const BYTE *pName = pOrder->pPath;
     BOOL bLinked;
     int nEnd = READ_DONE;
     for (unsigned nLevel = 1; nLevel <= pOrder->nPathKeys && nEnd == READ_DONE;
          nLevel++, pName = NextName(pName)) {
-        char szName[256 * 3 + 1]; // a key name is at most 255 characters
         DWORD nSubs = 0;
-        NameToText(pName, szName, sizeof(szName));
         LONG lResult = nLevel < MAX_TREE_DEPTH ? OpenSubkey(hKey, pName, &hNext) : ERROR_CANTOPEN;
         if (lResult == ERROR_FILE_NOT_FOUND || lResult == ERROR_KEY_DELETED)
             nEnd = READ_GONE;
         else if (lResult != ERROR_SUCCESS)
             nEnd = READ_CANNOT_PLACE;
         else if (nLevel == pOrder->nPathKeys)
-            *pbGoOn = EnumerateRegistry(hNext, 0, nLevel, 0, szName);
-        else if (RegQueryInfoKeyA(hNext, NULL, NULL, NULL, &nSubs, NULL, NULL, NULL, NULL, NULL,
+            *pbGoOn = EnumerateRegistry(hNext, 0, nLevel, 0, pName);
+        else if (RegQueryInfoKeyW(hNext, NULL, NULL, NULL, &nSubs, NULL, NULL, NULL, NULL, NULL,
                                   NULL, NULL) == ERROR_SUCCESS &&
-                 nSubs > 0 && KeyLoops(hNext, nLevel, szName, &bLinked))
+                 nSubs > 0 && KeyLoops(hNext, nLevel, pName, &bLinked))
             nEnd = READ_CANNOT_PLACE; // shown with nothing below it
-        if (hKey != HKEY_LOCAL_MACHINE)
+        if (hKey != hHive)
             RegCloseKey(hKey);
-        hKey = lResult == ERROR_SUCCESS ? hNext : HKEY_LOCAL_MACHINE;
+        hKey = lResult == ERROR_SUCCESS ? hNext : hHive;
     }
-    if (hKey != HKEY_LOCAL_MACHINE)
+    if (hKey != hHive)
         RegCloseKey(hKey);
     return nEnd;
 }
@@ -205,12 +208,15 @@ static DWORD WINAPI ReaderThread(LPVOID) {
     nStampBefore = ((ULONGLONG)ftNow.dwHighDateTime << 32 | ftNow.dwLowDateTime) - 200000;
     StartKeyPath();
     BOOL bGoOn = TRUE, bLinked;
-    int nEnd = READ_DONE;
-    KeyLoops(HKEY_LOCAL_MACHINE, 0, NULL, &bLinked);
-    if (pOrder->nPathKeys)
-        nEnd = ReadPart(&bGoOn);
-    else
-        bGoOn = EnumerateRegistry(HKEY_LOCAL_MACHINE, 0, 0, pOrder->nKnown ? 0 : -1, NULL);
+    int nEnd = READ_CANNOT_PLACE;
+    HKEY hHive; // a real handle: keys are opened under it by their counted names
+    if (OpenHive(&hHive) == ERROR_SUCCESS) {
+        KeyLoops(hHive, 0, NULL, &bLinked);
+        nEnd = pOrder->nPathKeys ? ReadPart(hHive, &bGoOn) : READ_DONE;
+        if (!pOrder->nPathKeys)
+            bGoOn = EnumerateRegistry(hHive, 0, 0, pOrder->nKnown ? 0 : -1, NULL);
+        RegCloseKey(hHive);
+    }
     if (nEnd == READ_DONE && KeyPathCapped())
         nEnd = READ_CAPPED;
     if (bGoOn && (pOpen || OpenBatch()))

@@ -65,12 +65,12 @@ void ReleaseBatch(void);
 // subkeys read at most this often in one walk.
 #define MAX_LINKED_VISITS 16
 void StartKeyPath(void); // a new walk
-// Names hKey, opened as lpszName (NULL for the hive itself, at level 0),
-// whose subkeys are read at nLevel, as the level's real key. TRUE when they
-// are not to be read: that key is already on the path above it, or it was
-// reached through links and has had its share of readings. *pbLinked: it
-// was reached through links, and may be read.
-BOOL KeyLoops(HKEY hKey, unsigned nLevel, const char *lpszName, BOOL *pbLinked);
+// Names hKey, opened as pName (records.h's form; NULL for the hive itself,
+// at level 0), whose subkeys are read at nLevel, as the level's real key.
+// TRUE when they are not to be read: that key is already on the path above
+// it, or it was reached through links and has had its share of readings.
+// *pbLinked: it was reached through links, and may be read.
+BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pName, BOOL *pbLinked);
 BOOL KeyPathCapped(void);
 
 #endif

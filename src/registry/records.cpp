@@ -2,7 +2,6 @@
 #include "registry/records.h"
 
 #include <cstring>
-#include <type_traits>
 
 // The header: nUnits << 1 | bWide, 7 bits a byte, low first.
 static size_t PutHeader(unsigned char *p, size_t cbFree, size_t v) {
@@ -23,32 +22,20 @@ static size_t GetHeader(const unsigned char *p, size_t cbLeft, size_t *pv) {
     return 0;
 }
 
-template <class C>
-static size_t Encode(unsigned char *p, size_t cbFree, const C *pUnits, size_t n) {
-    if (n > MAX_NAME_UNITS)
-        return 0;
-    typedef typename std::make_unsigned<C>::type Unit; // a char is one byte, not a sign
+size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t n) {
     bool bWide = false;
     for (size_t i = 0; i < n && !bWide; i++)
-        bWide = (Unit)pUnits[i] > 0xFF;
-    size_t cbHead = PutHeader(p, cbFree, n << 1 | (bWide ? 1 : 0));
+        bWide = pUnits[i] > 0xFF;
+    size_t cbHead = n > MAX_NAME_UNITS ? 0 : PutHeader(p, cbFree, n << 1 | (bWide ? 1 : 0));
     size_t cbUnits = bWide ? 2 * n : n;
     if (!cbHead || cbFree - cbHead < cbUnits)
         return 0;
     for (size_t i = 0; i < n; i++) {
-        p[cbHead + (bWide ? 2 * i : i)] = (unsigned char)((Unit)pUnits[i] & 0xFF);
+        p[cbHead + (bWide ? 2 * i : i)] = (unsigned char)(pUnits[i] & 0xFF);
         if (bWide)
-            p[cbHead + 2 * i + 1] = (unsigned char)((Unit)pUnits[i] >> 8);
+            p[cbHead + 2 * i + 1] = (unsigned char)(pUnits[i] >> 8);
     }
     return cbHead + cbUnits;
-}
-
-size_t EncodeName(unsigned char *p, size_t cbFree, const char *pUnits, size_t nUnits) {
-    return Encode(p, cbFree, pUnits, nUnits);
-}
-
-size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t nUnits) {
-    return Encode(p, cbFree, pUnits, nUnits);
 }
 
 size_t NameSize(const unsigned char *p, size_t cbLeft) {
@@ -74,12 +61,19 @@ const unsigned char *NameUnits(const unsigned char *p) {
     return p + GetHeader(p, 3, &v);
 }
 
-size_t NameToText(const unsigned char *p, char *psz, size_t cb) {
-    size_t cch = NameIsWide(p) || !cb ? 0 : NameLength(p) < cb ? NameLength(p) : cb - 1;
-    memcpy(psz, NameUnits(p), cch);
-    if (cb)
-        psz[cch] = '\0';
-    return cch;
+size_t DecodeName(const unsigned char *p, char16_t *pOut, size_t nMax, bool bShown) {
+    const unsigned char *q = NameUnits(p);
+    size_t n = NameLength(p);
+    if (bShown && nMax == 0)
+        return 0;
+    n = n < nMax - (bShown ? 1 : 0) ? n : nMax - (bShown ? 1 : 0);
+    for (size_t i = 0; i < n; i++) {
+        char16_t u = NameIsWide(p) ? (char16_t)(q[2 * i] | q[2 * i + 1] << 8) : q[i];
+        pOut[i] = bShown && u == 0 ? u'\u2400' : u;
+    }
+    if (bShown)
+        pOut[n] = 0;
+    return n;
 }
 
 bool SameName(const unsigned char *a, const unsigned char *b) {
@@ -139,7 +133,7 @@ size_t UnpackRecord(const unsigned char *p, size_t cbLeft, Record *pr) {
 }
 
 unsigned long NextNameBufferSize(unsigned long dwSize) {
-    const unsigned long MAX_NAME_BUFFER = 65536; // past 16,383 three-byte characters
+    const unsigned long MAX_NAME_BUFFER = 32768; // past 16,383 units
     if (dwSize >= MAX_NAME_BUFFER)
         return 0;
     if (dwSize < 64)

@@ -11,14 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// The registry's longest name, 16,383 characters, in UTF-8; a header takes
-// at most 3 bytes.
-const size_t MAX_NAME_UNITS = 16383 * 3;
+// The registry's longest name is 16,383 UTF-16 units; a header takes at
+// most 3 bytes.
+const size_t MAX_NAME_UNITS = 16383;
 const size_t MAX_NAME_BYTES = 3 + 2 * MAX_NAME_UNITS;
 
 // Writes the name of nUnits units into p; the bytes used, or 0 when it does
 // not fit in cbFree or is too long.
-size_t EncodeName(unsigned char *p, size_t cbFree, const char *pUnits, size_t nUnits);
 size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t nUnits);
 // The bytes the name at p takes, or 0 when cbLeft holds no whole name.
 size_t NameSize(const unsigned char *p, size_t cbLeft = MAX_NAME_BYTES);
@@ -30,9 +29,10 @@ inline const unsigned char *NextName(const unsigned char *p) {
     return p + NameSize(p);
 }
 bool SameName(const unsigned char *a, const unsigned char *b);
-// The name's units as text in psz (cb bytes, NUL-terminated, cut to fit);
-// its length. A name of 16-bit units has no such text: empty.
-size_t NameToText(const unsigned char *p, char *psz, size_t cb);
+// The name's units into pOut (room for nMax, cut to fit): as the registry
+// holds them, or as shown, each NUL as U+2400 (a name can hold one) and a
+// NUL after the last. The units written.
+size_t DecodeName(const unsigned char *p, char16_t *pOut, size_t nMax, bool bShown);
 // An order of names by their bytes, for searching; not an alphabetical one.
 int CompareNames(const unsigned char *a, const unsigned char *b);
 uint32_t HashName(const unsigned char *p);
@@ -64,9 +64,8 @@ size_t PackRecord(unsigned char *p, size_t cbFree, const Record &r);
 // whole record.
 size_t UnpackRecord(const unsigned char *p, size_t cbLeft, Record *pr);
 
-// Bytes for a name buffer of dwSize bytes that was too small, or 0 once it
-// is past the longest name the registry allows (16,383 characters of up to
-// 3 bytes each in UTF-8).
+// Units for a name buffer of dwSize units that was too small, or 0 once it
+// is past the longest name the registry allows.
 unsigned long NextNameBufferSize(unsigned long dwSize);
 
 #endif

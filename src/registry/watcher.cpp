@@ -197,7 +197,7 @@ static void ReopenGoneBelow(LONG nWatch) {
     for (size_t i = 0; i < nParts && !bPartsRefused; i++) {
         Part *p = &pParts[i];
         if (!p->pReq || p->pReq->nAbove != nWatch || (LONG)i == nWatch ||
-            (p->hKey && RegQueryInfoKeyA(p->hKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+            (p->hKey && RegQueryInfoKeyW(p->hKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
                                          NULL, NULL, NULL) != ERROR_KEY_DELETED))
             continue;
         Close((LONG)i, FALSE);

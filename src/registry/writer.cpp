@@ -20,27 +20,30 @@ double NowMs(void) {
     return li.QuadPart / dTicksPerMs;
 }
 
-// A name as the tree shows it, in this program's code page (UTF-8).
-static char szText[MAX_NAME_UNITS + 1];
-static const char *NameText(const BYTE *pName) {
-    size_t cch = NameLength(pName);
-    memcpy(szText, NameUnits(pName), cch);
-    szText[cch] = '\0';
+// Every message to the tree goes as UTF-16.
+static LRESULT Tree(UINT uMsg, WPARAM wParam, const void *lParam) {
+    return SendMessageW(hTree, uMsg, wParam, (LPARAM)lParam);
+}
+
+// A name as the tree shows it.
+static WCHAR szText[MAX_NAME_UNITS + 1];
+static WCHAR *NameText(const BYTE *pName) {
+    DecodeName(pName, (char16_t *)szText, ARRAYSIZE(szText), true);
     return szText;
 }
 
 // Each item carries where its name is in the model, and the tree asks for
 // it there; under Wine it keeps a copy instead.
 static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const BYTE *pName, int nImage) {
-    TVINSERTSTRUCTA tvi = {};
+    TVINSERTSTRUCTW tvi = {};
     tvi.hParent = hParent;
     tvi.hInsertAfter = hAfter ? hAfter : TVI_FIRST;
     tvi.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
-    tvi.item.pszText = bWineTreeView ? (LPSTR)NameText(pName) : LPSTR_TEXTCALLBACKA;
+    tvi.item.pszText = bWineTreeView ? NameText(pName) : LPSTR_TEXTCALLBACKW;
     tvi.item.iImage = nImage;
     tvi.item.iSelectedImage = nImage == IMG_FOLDER ? IMG_FOLDER_OPEN : nImage;
     tvi.item.lParam = (LPARAM)pName;
-    return hParent ? (HTREEITEM)SendMessageA(hTree, TVM_INSERTITEMA, 0, (LPARAM)&tvi) : NULL;
+    return hParent ? (HTREEITEM)Tree(TVM_INSERTITEMW, 0, &tvi) : NULL;
 }
 
 HTREEITEM InsertKeyItem(HTREEITEM hParent, HTREEITEM hAfter, KeyNode *pNode) {
@@ -54,10 +57,10 @@ static void InsertValueItem(const KeyNode *pKey, const KeyNode *pLastSub, const 
 
 // The whole name, however long: the tree's buffer gets what fits, and the
 // tree is pointed at the whole.
-static void AnswerText(NMTVDISPINFOA *pInfo) {
-    const char *lpszName = NameText((const BYTE *)pInfo->item.lParam);
+static void AnswerText(NMTVDISPINFOW *pInfo) {
+    const WCHAR *pszName = NameText((const BYTE *)pInfo->item.lParam);
     if (pInfo->item.pszText && pInfo->item.cchTextMax > 0)
-        lstrcpynA(pInfo->item.pszText, lpszName, pInfo->item.cchTextMax);
+        lstrcpynW(pInfo->item.pszText, pszName, pInfo->item.cchTextMax);
     pInfo->item.pszText = szText;
 }
 
@@ -105,11 +108,11 @@ void BeginEmptying(BOOL bByModel) {
 
 BOOL EmptyTree(double dDeadline) {
     while (nPiecesDone < nPieces) {
-        SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)phPieces[nPiecesDone++]);
+        Tree(TVM_DELETEITEM, 0, phPieces[nPiecesDone++]);
         if (NowMs() > dDeadline)
             return FALSE;
     }
-    SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT); // the hive's values, and the rest
+    Tree(TVM_DELETEITEM, 0, TVI_ROOT); // the hive's values, and the rest
     nPieces = nPiecesDone = 0;
     return TRUE;
 }
@@ -171,17 +174,17 @@ BOOL AddOp(const TreeOp &op) {
 }
 
 static HTREEITEM NextItem(HTREEITEM hItem, UINT uFlag) {
-    return (HTREEITEM)SendMessageA(hTree, TVM_GETNEXTITEM, uFlag, (LPARAM)hItem);
+    return (HTREEITEM)Tree(TVM_GETNEXTITEM, uFlag, hItem);
 }
 
 static void SetNameAt(HTREEITEM hItem, const BYTE *pName) {
     if (bWineTreeView || !hItem || hItem == TVI_ROOT)
         return; // the item keeps its own copy
-    TVITEMA item = {};
+    TVITEMW item = {};
     item.mask = TVIF_PARAM;
     item.hItem = hItem;
     item.lParam = (LPARAM)pName;
-    SendMessageA(hTree, TVM_SETITEMA, 0, (LPARAM)&item);
+    Tree(TVM_SETITEMW, 0, &item);
 }
 
 static void RunOp(const TreeOp &op) {
@@ -191,7 +194,7 @@ static void RunOp(const TreeOp &op) {
         op.pNode->hItem =
             InsertKeyItem(op.pParent->hItem, op.pAfter ? op.pAfter->hItem : NULL, op.pNode);
         break;
-    case OP_DROP: SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)op.hItem); break;
+    case OP_DROP: Tree(TVM_DELETEITEM, 0, op.hItem); break;
     case OP_VALUES_AT:
         SetNameAt(op.pNode->hItem, op.pNode->abNames); // its node may have moved
         hValueAfter = op.pAfter ? op.pAfter->hItem : op.hItem;
@@ -207,7 +210,7 @@ static void RunOp(const TreeOp &op) {
     case OP_VALUE_DROP:
         hValueAt = hGone ? NextItem(hGone, TVGN_NEXT) : NULL;
         if (hGone)
-            SendMessageA(hTree, TVM_DELETEITEM, 0, (LPARAM)hGone);
+            Tree(TVM_DELETEITEM, 0, hGone);
         break;
     case OP_VALUE_TAKE:
         hValueAfter = Insert(op.pNode->hItem, hValueAfter, op.pName, IMG_VALUE);
@@ -233,14 +236,14 @@ DWORD OpsLeft(void) {
 
 void RedrawOff(BOOL bFill) {
     if (!bRedrawOff || bFill)
-        SendMessageA(hTree, WM_SETREDRAW, FALSE, 0);
+        Tree(WM_SETREDRAW, FALSE, NULL);
     bRedrawOff = TRUE;
 }
 
 // Turning redraw back on does not repaint by itself.
 void RedrawOn(void) {
     if (bRedrawOff)
-        SendMessageA(hTree, WM_SETREDRAW, TRUE, 0);
+        Tree(WM_SETREDRAW, TRUE, NULL);
     bRedrawOff = FALSE;
     RedrawWindow(hTree, NULL, NULL, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
     UpdateWindow(hTree);
@@ -248,7 +251,7 @@ void RedrawOn(void) {
 
 void ScrollToTop(void) {
     if (HTREEITEM hFirst = NextItem(NULL, TVGN_ROOT))
-        SendMessageA(hTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)hFirst);
+        Tree(TVM_SELECTITEM, TVGN_FIRSTVISIBLE, hFirst);
 }
 
 // The keys the user opened, which an update closes first, as a rebuilt tree
@@ -259,9 +262,9 @@ static BOOL bTooManyOpened;
 
 void CollapseOpened(void) {
     for (size_t i = 0; i < nOpened; i++)
-        SendMessageA(hTree, TVM_EXPAND, TVE_COLLAPSE, (LPARAM)phOpened[i]);
+        Tree(TVM_EXPAND, TVE_COLLAPSE, phOpened[i]);
     nOpened = 0;
-    SendMessageA(hTree, TVM_SELECTITEM, TVGN_CARET, 0);
+    Tree(TVM_SELECTITEM, TVGN_CARET, NULL);
 }
 
 DWORD OpenedCount(void) {
@@ -293,14 +296,15 @@ static void Opened(HTREEITEM hItem, BOOL bOpen) {
 }
 
 LRESULT TreeNotify(const NMHDR *pnm) {
-    const NMTREEVIEWA *pnmtv = (const NMTREEVIEWA *)pnm;
+    // It asks as the window's WM_NOTIFYFORMAT answer says: as UTF-16.
+    const NMTREEVIEWW *pnmtv = (const NMTREEVIEWW *)pnm;
     if (!hTree || pnm->hwndFrom != hTree)
         return 0;
-    if (pnm->code == TVN_GETDISPINFOA)
-        AnswerText((NMTVDISPINFOA *)pnm);
-    else if (pnm->code == TVN_ITEMEXPANDEDA || pnm->code == TVN_ITEMEXPANDEDW)
+    if (pnm->code == TVN_GETDISPINFOW)
+        AnswerText((NMTVDISPINFOW *)pnm);
+    else if (pnm->code == TVN_ITEMEXPANDEDW)
         Opened(pnmtv->itemNew.hItem, (pnmtv->itemNew.state & TVIS_EXPANDED) != 0);
-    else if ((pnm->code == TVN_DELETEITEMA || pnm->code == TVN_DELETEITEMW) && nOpened)
+    else if (pnm->code == TVN_DELETEITEMW && nOpened)
         Opened(pnmtv->itemOld.hItem, FALSE);
     return 0;
 }

@@ -110,6 +110,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER: OnTimer(hWnd, wParam); return 0;
     case WM_DPICHANGED: FollowDpi(hWnd, LOWORD(wParam), (const RECT *)lParam); return 0;
     case WM_REFILLTREE: RefillTreeView(); return 0;
+    case WM_NOTIFYFORMAT: return NFR_UNICODE; // the views' notifications come in UTF-16
     case WM_NOTIFY: return TreeNotify((const NMHDR *)lParam);
     case WM_FILLSLICE: ContinueFill(FALSE); return 0;
     default: return DefWindowProcA(hWnd, uMsg, wParam, lParam);

@@ -253,20 +253,3 @@ void PressKey(WPARAM wKey, bool bAlt) {
     PostMessageA(hTarget, bAlt ? WM_SYSKEYDOWN : WM_KEYDOWN, wKey, lDown);
     PostMessageA(hTarget, bAlt ? WM_SYSKEYUP : WM_KEYUP, wKey, lUp);
 }
-
-void DeleteTree(HKEY hRoot, const char *lpszPath) {
-    HKEY hKey;
-    if (RegOpenKeyExA(hRoot, lpszPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
-        return;
-    char szName[256];
-    for (;;) {
-        DWORD dwLen = sizeof(szName);
-        if (RegEnumKeyExA(hKey, 0, szName, &dwLen, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        char szChild[1024];
-        snprintf(szChild, sizeof(szChild), "%s\\%s", lpszPath, szName);
-        DeleteTree(hRoot, szChild);
-    }
-    RegCloseKey(hKey);
-    RegDeleteKeyExA(hRoot, lpszPath, KEY_WOW64_64KEY, 0);
-}

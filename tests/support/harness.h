@@ -130,8 +130,15 @@ std::string Manifest();
 // 1903 runs every program.
 UINT CodePageAsked();
 
-// Registry helpers for tests that build keys under HKEY_LOCAL_MACHINE, in
-// the 64-bit view (the one the tree shows) when the tests run under WOW64.
+// ---- support/ntkeys.cpp: keys under HKEY_LOCAL_MACHINE, in the 64-bit
+// view (the one the tree shows) when the tests run under WOW64, named as the
+// registry counts names, so a name may hold a NUL ----
+
+// Under hParent, a real handle; NULL when refused.
+HKEY OpenKeyNt(HKEY hParent, const std::wstring &name, ACCESS_MASK access);
+HKEY CreateKeyNt(HKEY hParent, const std::wstring &name);
+bool SetValueNt(HKEY hKey, const std::wstring &name); // a REG_SZ "x"
+// The key and everything under it, whatever the names.
 void DeleteTree(HKEY hRoot, const char *lpszPath);
 
 #endif
