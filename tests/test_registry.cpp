@@ -931,11 +931,12 @@ TEST_F(RegistryTree, KeysComingAndGoingUnderACutKeyEachKeepTheirOwnWatch) {
         const KeyNode *pNode = pModelRoot;
         for (std::string name : {"Software", "CorvaneTest"}) {
             const KeyNode *pSub = pNode ? pNode->pFirst : NULL;
-            while (pSub && lstrcmpiA(std::string((const char *)NameUnits(pSub->abNames),
-                                                 NameLength(pSub->abNames))
-                                         .c_str(),
-                                     name.c_str()) != 0)
-                pSub = pSub->pNext;
+            for (; pSub; pSub = pSub->pNext) {
+                char16_t szName[64];
+                DecodeName(pSub->abNames, szName, 64, true);
+                if (lstrcmpiA(Utf8((const wchar_t *)szName).c_str(), name.c_str()) == 0)
+                    break;
+            }
             pNode = pSub;
         }
         bCut = bPartsWatched && pNode && WatchIsCut(pNode->nWatch);

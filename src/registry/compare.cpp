@@ -6,66 +6,52 @@
 
 #include "registry/records.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <new>
+#include <string_view>
+#include <unordered_map>
 
 static const size_t NONE = (size_t)-1;
 
-// Names to their positions in one list.
-struct NameIndex {
-    const unsigned char *const *ppNames;
-    size_t *pSlots, nMask;
-};
+// Names to their first positions in one list.
+typedef std::unordered_map<std::string_view, size_t> NameIndex;
 
-static bool BuildIndex(NameIndex *pIdx, const unsigned char *const *ppNames, size_t n) {
-    size_t nSlots = 16;
-    while (nSlots < 2 * n)
-        nSlots *= 2;
-    pIdx->ppNames = ppNames;
-    pIdx->nMask = nSlots - 1;
-    pIdx->pSlots = (size_t *)malloc(nSlots * sizeof(size_t));
-    if (!pIdx->pSlots)
-        return false;
-    memset(pIdx->pSlots, 0xFF, nSlots * sizeof(size_t));
-    for (size_t i = 0; i < n; i++) {
-        size_t j = HashName(ppNames[i]) & pIdx->nMask;
-        while (pIdx->pSlots[j] != NONE)
-            j = (j + 1) & pIdx->nMask;
-        pIdx->pSlots[j] = i;
-    }
-    return true;
+static std::string_view Bytes(const unsigned char *pName) {
+    return std::string_view((const char *)pName, NameSize(pName));
 }
 
-// The name's position, or NONE.
-static size_t Find(const NameIndex *pIdx, const unsigned char *pName) {
-    for (size_t j = HashName(pName) & pIdx->nMask; pIdx->pSlots[j] != NONE;
-         j = (j + 1) & pIdx->nMask)
-        if (SameName(pIdx->ppNames[pIdx->pSlots[j]], pName))
-            return pIdx->pSlots[j];
-    return NONE;
+static void BuildIndex(NameIndex *pIdx, const unsigned char *const *ppNames, size_t n) {
+    pIdx->reserve(n);
+    for (size_t i = 0; i < n; i++)
+        pIdx->emplace(Bytes(ppNames[i]), i);
+}
+
+static size_t Find(const NameIndex &idx, const unsigned char *pName) {
+    auto it = idx.find(Bytes(pName));
+    return it == idx.end() ? NONE : it->second;
 }
 
 long MatchNames(const unsigned char *const *ppOld, size_t nOld, const unsigned char *const *ppNew,
                 size_t nNew, unsigned char *pSteps) {
-    NameIndex old = {}, fresh = {};
-    long nSteps = -1;
-    if (BuildIndex(&old, ppOld, nOld) && BuildIndex(&fresh, ppNew, nNew)) {
-        nSteps = 0;
-        for (size_t i = 0, j = 0; i < nOld || j < nNew;) {
-            size_t nAt = i < nOld ? Find(&fresh, ppOld[i]) : NONE;
-            unsigned char nStep;
-            if (i < nOld && (nAt == NONE || nAt < j || j >= nNew))
-                nStep = MATCH_DROP;
-            else if (j < nNew && ((nAt = Find(&old, ppNew[j])) == NONE || nAt < i || i >= nOld))
-                nStep = MATCH_TAKE;
-            else
-                nStep = SameName(ppOld[i], ppNew[j]) ? MATCH_KEEP : MATCH_DROP;
-            pSteps[nSteps++] = nStep;
-            i += nStep != MATCH_TAKE;
-            j += nStep != MATCH_DROP;
-        }
+    NameIndex old, fresh;
+    try {
+        BuildIndex(&old, ppOld, nOld);
+        BuildIndex(&fresh, ppNew, nNew);
+    } catch (const std::bad_alloc &) {
+        return -1;
     }
-    free(old.pSlots);
-    free(fresh.pSlots);
+    long nSteps = 0;
+    for (size_t i = 0, j = 0; i < nOld || j < nNew;) {
+        size_t nAt = i < nOld ? Find(fresh, ppOld[i]) : NONE;
+        unsigned char nStep;
+        if (i < nOld && (nAt == NONE || nAt < j || j >= nNew))
+            nStep = MATCH_DROP;
+        else if (j < nNew && ((nAt = Find(old, ppNew[j])) == NONE || nAt < i || i >= nOld))
+            nStep = MATCH_TAKE;
+        else
+            nStep = SameName(ppOld[i], ppNew[j]) ? MATCH_KEEP : MATCH_DROP;
+        pSteps[nSteps++] = nStep;
+        i += nStep != MATCH_TAKE;
+        j += nStep != MATCH_DROP;
+    }
     return nSteps;
 }

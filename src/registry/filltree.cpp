@@ -1,12 +1,10 @@
-// The registry tree's driver, on the window's thread. One change flows one
-// way: watcher (a notice) -> here -> reader (the part to read) -> here, by
-// receive.cpp (records) -> update.cpp (the compare) -> writer.cpp (the
-// tree). A whole fill empties the tree while the reader reads the hive,
-// then takes its names as they come. Either goes in short slices: a command
-// runs them back to back, answering messages other threads send between
-// them; a watcher's change runs one slice per posted message, between the
-// window's other messages. One at a time: a new fill ends the one under
-// way. Once the program quits, none starts again.
+// The registry tree's driver, on the window's thread (docs/registry.md).
+// A whole fill empties the tree while the reader reads the hive, then takes
+// its names as they come; an update reads a part again and sends what
+// differs. Either goes in short slices: a command's back to back, answering
+// messages other threads send between them; a watcher's change one slice
+// per posted message. A new fill ends the one under way; after the quit,
+// none starts.
 #include "registry/observe.h"
 #include "registry/parts.h"
 #include "registry/receive.h"
@@ -14,10 +12,8 @@
 #include "registry/watcher.h"
 #include "registry/writer.h"
 
-static const double SLICE_MS = 15.0; // a fill gives the window back this often
-// Turning redraw back on makes the tree view walk every item, so an update
-// of up to this many tree messages leaves it on.
-static const DWORD MANY_UPDATE_OPS = 64;
+static const double SLICE_MS = 15.0;     // a fill gives the window back this often
+static const DWORD MANY_UPDATE_OPS = 64; // more tree messages than this turn redraw off
 
 enum FillPhase {
     PHASE_IDLE,
@@ -35,7 +31,6 @@ static struct {
     LONG nGeneration;
     int nEnd; // how the read ended
 } fill;
-
 volatile LONG nFillsDone = 0, nUpdatesDone = 0;
 
 static void RedrawOffIfMany(void) {
@@ -43,9 +38,8 @@ static void RedrawOffIfMany(void) {
         RedrawOff(FALSE);
 }
 
-static void BeginFill(BOOL bCommand);
-
-// The next part read again; FALSE when none is left.
+// The next part read again; FALSE when none is left. A reader that cannot
+// start ends the read with nothing placed.
 static BOOL NextRead(void) {
     const BYTE *pName;
     ReadOrder *pOrder = NextUpdate(++fill.nGeneration, &pName);
@@ -53,10 +47,12 @@ static BOOL NextRead(void) {
         return FALSE;
     BeginReceive(pName, FALSE, fill.nGeneration);
     fill.nPhase = PHASE_READING;
-    fill.nEnd = READ_CANNOT_PLACE; // until the reader says otherwise
-    StartReader(pOrder);           // when it cannot start, the read ends with nothing placed
+    fill.nEnd = READ_CANNOT_PLACE;
+    StartReader(pOrder);
     return TRUE;
 }
+
+static void BeginFill(BOOL bCommand);
 
 static StepResult Step(double dDeadline) {
     static const BYTE abHive[] = {0}; // the hive's name is empty
@@ -126,9 +122,10 @@ static void EndFill(BOOL bRedraw) {
     fill.bCommand = fill.bRefillDue = FALSE;
 }
 
-// Starts the reader on the hive, which reads while the old tree is emptied
-// (by the model of it, or in one call when an update broke that). The hive
-// is watched whole until the new tree is cut into parts.
+// The reader reads the hive while the old tree is emptied (by the model of
+// it, or in one call when an update broke that). The hive is watched whole
+// until the new tree is cut into parts. A reader that cannot start ends the
+// fill empty.
 static void BeginFill(BOOL bCommand) {
     EndFill(FALSE);
     ForgetUpdates(); // the whole fill shows them
@@ -140,41 +137,39 @@ static void BeginFill(BOOL bCommand) {
     fill.nPhase = PHASE_EMPTYING;
     fill.bWhole = TRUE;
     fill.bCommand = bCommand;
-    fill.nEnd = READ_CANNOT_PLACE; // until the reader says otherwise
-    RedrawOff(TRUE);               // first: emptying a big tree with it on repaints for nothing
+    fill.nEnd = READ_CANNOT_PLACE;
+    RedrawOff(TRUE); // first: emptying a big tree with it on repaints for nothing
     ReadOrder *pOrder = (ReadOrder *)calloc(1, sizeof(ReadOrder));
     if (pOrder)
         pOrder->nGeneration = ++fill.nGeneration;
-    StartReader(pOrder); // when it cannot start, the fill ends empty
+    StartReader(pOrder);
 }
 
-// Only changes the watcher placed: those parts are read again, and what
-// differs goes to the tree, after what the user opened is closed.
+// What the user opened is closed first, as a rebuilt tree is collapsed.
 static void BeginUpdate(void) {
     fill.bWhole = FALSE;
-    RedrawOffIfMany(); // what the user opened, to collapse
+    RedrawOffIfMany();
     CollapseOpened();
     if (!NextRead())
         fill.nPhase = PHASE_SENDING; // nothing left to read: ends at the next step
 }
 
+// Links beyond their share: only a whole read shows them right, so such a
+// tree is not cut into parts. Keys changed while a fill ran: one more.
 static void FinishFill(void) {
     BOOL bRefillDue = fill.bRefillDue, bWhole = fill.bWhole;
     if (!bWhole)
         ScrollToTop();
     else if (!bRefillDue && fill.nEnd != READ_CAPPED)
-        PlanParts(); // links beyond their share: only a whole read shows them right
+        PlanParts();
     EndFill(TRUE);
     InterlockedIncrement(bWhole ? &nFillsDone : &nUpdatesDone);
-    // Keys changed while it ran: one more refill shows them all.
     if (bRefillDue)
         BeginFill(FALSE);
     else if (UpdateQueued())
         BeginUpdate();
     ContinueFill(FALSE);
 }
-
-// ---- What the window calls ----
 
 void OpenRegistryTree(void) {
     bWineTreeView = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
@@ -189,11 +184,12 @@ void OpenRegistryTree(void) {
 }
 
 // Other threads get their answers between slices; posted messages and
-// input wait, so no command, menu or key press runs in the middle.
+// input wait, so no command, menu or key press runs in the middle. The
+// watcher is started once, armed before the walk.
 void FillTreeView(void) {
     if (fill.nPhase == PHASE_CLOSED)
         return;
-    StartWatcher(); // once: armed before the walk, so a change during it brings a refill
+    StartWatcher();
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
     BeginFill(TRUE);
     for (StepResult nResult; (nResult = Step(NowMs() + SLICE_MS)) != STEP_DONE;) {

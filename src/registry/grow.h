@@ -1,12 +1,13 @@
-// The one way the registry code grows an array: to at least nNeed elements,
-// doubling, with realloc. No window code, so the pure parts use it too.
+// The one way the registry code grows an array: doubling, with realloc. No
+// window code, so the pure parts use it too. Each call is false when memory
+// runs out, and the array is then as it was.
 #ifndef CORVANE_REGISTRY_GROW_H
 #define CORVANE_REGISTRY_GROW_H
 
 #include <cstddef>
 #include <cstdlib>
 
-// False when memory runs out; the array is then as it was.
+// Room for at least nNeed elements.
 template <class T> bool Reserve(T **pp, size_t *pnMax, size_t nNeed) {
     if (nNeed <= *pnMax)
         return true;
@@ -24,7 +25,16 @@ template <class T> bool Reserve(T **pp, size_t *pnMax, size_t nNeed) {
     return true;
 }
 
-// Appends one element; false when memory runs out.
+// Appends n elements at *pn. (Push is not written with it: GCC 12 then
+// places a static array pointer that only Push writes in read-only data.)
+template <class T> bool Append(T **pp, size_t *pn, size_t *pnMax, const T *p, size_t n) {
+    if (!Reserve(pp, pnMax, *pn + n))
+        return false;
+    for (size_t i = 0; i < n; i++)
+        (*pp)[(*pn)++] = p[i];
+    return true;
+}
+
 template <class T> bool Push(T **pp, size_t *pn, size_t *pnMax, const T &value) {
     if (!Reserve(pp, pnMax, *pn + 1))
         return false;

@@ -8,9 +8,11 @@
 // walk; then it shows as a folder with nothing in it, as a looping link
 // does. The work stays within that many times the hive's, whatever its links.
 #include "registry/grow.h"
-#include "registry/ntkey.h"
 #include "registry/reader.h"
 #include "registry/records.h"
+
+#include <new>
+#include <unordered_map>
 
 static const WCHAR szHiveName[] = L"\\REGISTRY\\MACHINE";
 
@@ -22,17 +24,9 @@ static struct {
     size_t cbInfo;
     BOOL bCapped; // a linked key had its share
 } path;
-
-// Keys reached through links in this walk: a hash of each real name, and
-// how often its subkeys were read.
-struct LinkedKey {
-    ULONGLONG qwHash; // 0: a free slot
-    DWORD nVisits;
-};
-static struct {
-    LinkedKey *pSlots;
-    size_t nSlots, nUsed; // nSlots a power of two, at most half of them used
-} linked;
+// Keys reached through links in this walk, by a hash of the real name: how
+// often their subkeys were read.
+static std::unordered_map<ULONGLONG, DWORD> linked;
 
 // The key's full name, or NULL when it cannot be had.
 static const WCHAR *QueryName(HKEY hKey, DWORD *pcch) {
@@ -56,9 +50,7 @@ BOOL KeyPathCapped(void) {
 
 void StartKeyPath(void) {
     path.bCapped = FALSE;
-    linked.nUsed = 0;
-    if (linked.pSlots)
-        ZeroMemory(linked.pSlots, linked.nSlots * sizeof(LinkedKey));
+    linked.clear();
 }
 
 // Whether the key of this real name was opened as the subkey pOpenedAs of
@@ -77,33 +69,17 @@ static BOOL ReachedByName(unsigned nLevel, const WCHAR *pName, DWORD cch, const 
                                 TRUE) == CSTR_EQUAL;
 }
 
-// One more reading of a linked key's subkeys; FALSE once it has had its share.
+// One more reading of a linked key's subkeys; FALSE once it has had its
+// share, or when it cannot be counted (then it is not read: the bound holds).
 static BOOL VisitLinked(const WCHAR *pName, DWORD cch) {
     ULONGLONG qwHash = 14695981039346656037ull; // FNV-1a
     for (DWORD i = 0; i < cch; i++)
         qwHash = (qwHash ^ pName[i]) * 1099511628211ull;
-    qwHash |= 1;
-    if (2 * (linked.nUsed + 1) > linked.nSlots) {
-        size_t nNew = linked.nSlots ? linked.nSlots * 2 : 256;
-        LinkedKey *pNew = (LinkedKey *)calloc(nNew, sizeof(LinkedKey));
-        if (!pNew)
-            return FALSE; // cannot count it: not read, so the bound holds
-        for (size_t i = 0; i < linked.nSlots; i++) {
-            size_t j = (size_t)linked.pSlots[i].qwHash & (nNew - 1);
-            while (linked.pSlots[i].qwHash && pNew[j].qwHash)
-                j = (j + 1) & (nNew - 1);
-            pNew[j] = linked.pSlots[i];
-        }
-        free(linked.pSlots);
-        linked.pSlots = pNew;
-        linked.nSlots = nNew;
+    try {
+        return ++linked[qwHash] <= MAX_LINKED_VISITS;
+    } catch (const std::bad_alloc &) {
+        return FALSE;
     }
-    size_t j = (size_t)qwHash & (linked.nSlots - 1);
-    while (linked.pSlots[j].qwHash && linked.pSlots[j].qwHash != qwHash)
-        j = (j + 1) & (linked.nSlots - 1);
-    linked.nUsed += !linked.pSlots[j].qwHash;
-    linked.pSlots[j].qwHash = qwHash;
-    return ++linked.pSlots[j].nVisits <= MAX_LINKED_VISITS;
 }
 
 BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pOpenedAs, BOOL *pbLinked) {
@@ -117,8 +93,8 @@ BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pOpenedAs, BOOL *pbLinked)
     path.cch[nLevel] = 0;
     if (!pName || cch == 0)
         return FALSE; // not known: the depth bound is the guard
-    // Names are case-insensitive. Without links each level's name is longer
-    // than the one above, so the lengths rarely let a comparison through.
+    // Without links each level's name is longer than the one above, so the
+    // lengths rarely let a comparison through.
     for (unsigned i = 0; i < nLevel; i++)
         if (path.cch[i] == cch && CompareStringOrdinal(path.pNames + path.nAt[i], (int)cch, pName,
                                                        (int)cch, TRUE) == CSTR_EQUAL)

@@ -25,6 +25,11 @@ struct KeyNode {
     BYTE abNames[1]; // its name, then each value's name, in records.h's form
 };
 
+// The node whose own name is at pName.
+inline KeyNode *NodeOf(const BYTE *pName) {
+    return CONTAINING_RECORD(pName, KeyNode, abNames);
+}
+
 extern KeyNode *pModelRoot;
 
 void ResetModel(void); // every node goes; the new root (the hive) too

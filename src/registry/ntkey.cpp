@@ -1,5 +1,5 @@
 // ntdll's key calls, imported like any other.
-#include "registry/ntkey.h"
+#include "registry/reader.h"
 
 #include "registry/records.h"
 

@@ -5,7 +5,6 @@
 // semaphore until it is published to the full one.
 #include "registry/reader.h"
 
-#include "registry/ntkey.h"
 #include "registry/records.h"
 
 #include <cstdlib>
@@ -21,9 +20,12 @@ static HANDLE hReader, hCancel, hFree, hFull;
 // (A wait on the event, even a zero one, is a trip to Wine's server.)
 static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
-// The reader's own, from its start to its end.
+// The reader's own, from its start to its end; the names are not needed
+// across the recursion.
 static ReadOrder *pOrder;
 static ULONGLONG nStampBefore;
+static WCHAR szRead[MAX_NAME_UNITS + 1];
+static BYTE abName[MAX_NAME_BYTES];
 
 // Waits for a free slot; FALSE once the read is cancelled.
 static BOOL OpenBatch(void) {
@@ -60,20 +62,21 @@ static BOOL Emit(int nKind, unsigned nLevel, const BYTE *pName, ULONGLONG nStamp
     return !bCancel;
 }
 
-// A name that grew since the size query is read again with a bigger buffer.
-static bool GrowBuffer(WCHAR **ppszBuf, DWORD *pcch) {
-    DWORD cchNew = NextNameBufferSize(*pcch);
-    void *pNew = cchNew ? realloc(*ppszBuf, cchNew * sizeof(WCHAR)) : NULL;
-    if (pNew) {
-        *ppszBuf = (WCHAR *)pNew;
-        *pcch = cchNew;
+// The subkey's or value's name at dwIndex into abName. The buffer holds the
+// longest name the registry allows; one that claims more anyway is asked
+// for again, a few times.
+static LONG ReadName(HKEY hKey, BOOL bKey, DWORD dwIndex, FILETIME *pft) {
+    LONG lResult = ERROR_MORE_DATA;
+    for (int nTry = 0; nTry < 3 && lResult == ERROR_MORE_DATA; nTry++) {
+        DWORD cch = ARRAYSIZE(szRead);
+        lResult = bKey ? RegEnumKeyExW(hKey, dwIndex, szRead, &cch, NULL, NULL, NULL, pft)
+                       : RegEnumValueW(hKey, dwIndex, szRead, &cch, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_SUCCESS && (bKey ? !cch || cch > 255 : cch > MAX_NAME_UNITS))
+            lResult = ERROR_INVALID_DATA; // an empty key name would open this key itself
+        if (lResult == ERROR_SUCCESS)
+            EncodeName(abName, sizeof(abName), (const char16_t *)szRead, cch);
     }
-    return pNew != NULL;
-}
-
-// A name read, in records.h's form; FALSE for one longer than any can be.
-static BOOL Encode(BYTE *pName, const WCHAR *pszUnits, DWORD cch) {
-    return EncodeName(pName, MAX_NAME_BYTES, (const char16_t *)pszUnits, cch) != 0;
+    return lResult;
 }
 
 // The known subkey of nKnown by this name, or NULL.
@@ -96,76 +99,59 @@ static const KnownKey *FindKnown(long nKnown, const BYTE *pName) {
 // The values, then the subkeys, of hKey, at nLevel below the key read and
 // nPathLevel below the hive. A turn that fails is skipped, so nothing false
 // is ever sent or opened, and a pass ends after the count it started with;
-// a key deleted under us ends it at once. A key whose sizes or buffers fail
-// keeps what it has so far; one that cannot be read at all stays a folder
-// with no children, and so does one reached through a link that leads back
-// to its own path, or through links more often than its share. Known keys
-// the reader may leave alone come back as kept. Nothing deeper than the tree
-// keeps is opened.
+// a key deleted under us ends it at once. A key that cannot be read stays a
+// folder with no children, and so does one reached through a link that
+// leads back to its own path, or through links more often than its share.
+// Known keys the reader may leave alone come back as kept. Nothing deeper
+// than the tree keeps is opened.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
                        const BYTE *pOpenedAs) {
-    DWORD nSubs = 0, nValues = 0, cchSub = 0, cchValue = 0, cch;
+    DWORD nSubs = 0, nValues = 0;
     BOOL bLinked = FALSE, bGoOn = TRUE;
-    static BYTE abName[MAX_NAME_BYTES]; // not needed across the recursion
-    BYTE abLast[3 + 2 * 255] = {0};     // a key name is at most 255 units
-    if (RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &nSubs, &cchSub, NULL, &nValues, &cchValue, NULL,
-                         NULL, NULL) != ERROR_SUCCESS)
+    BYTE abLast[3 + 2 * 255] = {0}; // a key name is at most 255 units
+    if (RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &nSubs, NULL, NULL, &nValues, NULL, NULL, NULL,
+                         NULL) != ERROR_SUCCESS)
         return TRUE;
     // Only a key with subkeys can be one of its own ancestors, or multiply.
     if (nSubs > 0 && KeyLoops(hKey, nPathLevel, pOpenedAs, &bLinked))
         return TRUE;
     if (bLinked && !Emit(RECORD_LINKED, nLevel, (const BYTE *)"")) // "": no name
         return FALSE;
-    DWORD cchName = cchSub + 1, cchValueMax = cchValue + 1;
-    WCHAR *pszName = (WCHAR *)malloc(cchName * sizeof(WCHAR));
-    WCHAR *pszValue = (WCHAR *)malloc(cchValueMax * sizeof(WCHAR));
-    for (DWORD dwIndex = 0; bGoOn && pszName && pszValue && dwIndex < nValues;) {
-        cch = cchValueMax;
-        LONG lResult = RegEnumValueW(hKey, dwIndex, pszValue, &cch, NULL, NULL, NULL, NULL);
-        if (lResult == ERROR_MORE_DATA && GrowBuffer(&pszValue, &cchValueMax))
-            continue;
-        dwIndex++;
+    for (DWORD dwIndex = 0; bGoOn && dwIndex < nValues; dwIndex++) {
+        LONG lResult = ReadName(hKey, FALSE, dwIndex, NULL);
         if (lResult == ERROR_KEY_DELETED)
             break;
-        if (lResult == ERROR_SUCCESS && Encode(abName, pszValue, cch))
+        if (lResult == ERROR_SUCCESS)
             bGoOn = Emit(RECORD_VALUE, nLevel, abName); // empty for the default value
     }
     // A key deleted before the one just read moves the rest down one: the
     // same name comes again, and is skipped.
-    for (DWORD dwIndex = pszValue ? nSubs : 0; bGoOn && pszName && dwIndex > 0;) {
-        cch = cchName;
+    for (DWORD dwIndex = nSubs; bGoOn && dwIndex-- > 0;) {
         FILETIME ft = {0, 0};
-        LONG lResult = RegEnumKeyExW(hKey, dwIndex - 1, pszName, &cch, NULL, NULL, NULL, &ft);
-        if (lResult == ERROR_MORE_DATA && GrowBuffer(&pszName, &cchName))
-            continue;
-        dwIndex--;
+        LONG lResult = ReadName(hKey, TRUE, dwIndex, &ft);
         if (lResult == ERROR_KEY_DELETED)
             break;
-        // An empty name would open this key itself.
-        if (lResult != ERROR_SUCCESS || !cch || cch > 255 || !Encode(abName, pszName, cch) ||
-            SameName(abName, abLast))
+        if (lResult != ERROR_SUCCESS || SameName(abName, abLast))
             continue;
         memcpy(abLast, abName, NameSize(abName)); // abName is the recursion's too
         ULONGLONG nStamp = (ULONGLONG)ft.dwHighDateTime << 32 | ft.dwLowDateTime;
         nStamp = nStamp < nStampBefore ? nStamp : 0; // too recent to tell a later write by
-        const KnownKey *pSub = FindKnown(nKnown, abName);
+        const KnownKey *pSub = FindKnown(nKnown, abLast);
         if (pSub &&
             ((pSub->bFlags & KNOWN_OWN_WATCH) || ((pSub->bFlags & KNOWN_UNCHANGED_IF_SAME_STAMP) &&
                                                   nStamp == pSub->nStamp && nStamp))) {
-            bGoOn = Emit(RECORD_KEPT, nLevel + 1, abName);
+            bGoOn = Emit(RECORD_KEPT, nLevel + 1, abLast);
             continue;
         }
-        bGoOn = Emit(RECORD_KEY, nLevel + 1, abName, nStamp);
+        bGoOn = Emit(RECORD_KEY, nLevel + 1, abLast, nStamp);
         HKEY hSub;
         if (bGoOn && nPathLevel + 1 < MAX_TREE_DEPTH &&
-            OpenSubkey(hKey, abName, &hSub) == ERROR_SUCCESS) {
+            OpenSubkey(hKey, abLast, &hSub) == ERROR_SUCCESS) {
             bGoOn = EnumerateRegistry(hSub, nLevel + 1, nPathLevel + 1,
                                       pSub ? (long)(pSub - pOrder->pKnown) : -1, abLast);
             RegCloseKey(hSub);
         }
     }
-    free(pszName);
-    free(pszValue);
     return bGoOn;
 }
 

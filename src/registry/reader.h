@@ -1,14 +1,14 @@
-// The reader: reads one key and what is below it (the whole hive for a
-// fill, a part for an update) on a thread of its own, and hands the names
-// to the window's thread as records (records.h) in a small ring of batches.
-// It gets all it needs as its own copy, a ReadOrder handed over at its
-// start; it never reads the model and never touches the tree.
+// The reader: reads one key and all below it (the hive for a fill, a part
+// for an update) on a thread of its own, and hands the names to the
+// window's thread as records (records.h) in a small ring of batches. All it
+// needs comes as its own copy, handed over at its start: it never reads the
+// model and never touches the tree.
 #ifndef CORVANE_REGISTRY_READER_H
 #define CORVANE_REGISTRY_READER_H
 
 #include "corvane.h"
 
-// A key the window already has below the key read, which the reader can
+// A key below the key read that the window already has, and the reader may
 // leave alone: one watched on its own, or one with no subkeys whose last
 // write time is unchanged (a write to its values, or a subkey made or
 // deleted, gives it a new one).
@@ -19,10 +19,9 @@ struct KnownKey {
     DWORD nSubs, bFlags;
     ULONGLONG nStamp;
 };
-
 // What to read: the key by its path from the hive (nPathKeys names in
-// records.h's form, none for the hive itself), and the keys the window
-// knows below it (index 0: the key itself). malloc'd; the reader frees it.
+// records.h's form, none for the hive), and the keys the window knows below
+// it (index 0: the key itself). malloc'd; the reader frees it.
 struct ReadOrder {
     LONG nGeneration;
     unsigned nPathKeys;
@@ -35,10 +34,9 @@ void FreeReadOrder(ReadOrder *pOrder);
 enum ReadEnd {
     READ_DONE,
     READ_GONE,         // the key is gone
-    READ_CANNOT_PLACE, // the key cannot be opened, or a whole walk would not reach it by its path
+    READ_CANNOT_PLACE, // it cannot be opened, or a whole walk would not reach it by its path
     READ_CAPPED,       // a linked key had its share of readings: only a whole read shows it right
 };
-
 #define BATCH_BYTES 65536
 struct Batch {
     LONG nGeneration; // the read it belongs to
@@ -46,18 +44,17 @@ struct Batch {
     DWORD cbUsed;
     BYTE data[BATCH_BYTES - 3 * sizeof(DWORD)];
 };
-
 // A WM_FILLSLICE or its timer is on its way: set by the reader, cleared by
 // the window's thread.
 extern volatile LONG bSliceQueued;
 
 // Stops any reader, then starts one that owns pOrder; FALSE (pOrder freed)
-// when it cannot start.
+// when it cannot.
 BOOL StartReader(ReadOrder *pOrder);
 void StopReader(void); // cancels it and waits until it has ended
-// The next full batch, or NULL: with *pbEnded set once the reader has ended
-// and nothing is left. With bWait it waits for one, but returns NULL early
-// when a message is sent to this thread, for the caller to answer.
+// The next full batch, or NULL, with *pbEnded once the reader has ended and
+// nothing is left. bWait: waits for one, but returns early when a message
+// is sent to this thread, for the caller to answer.
 Batch *NextBatch(BOOL bWait, BOOL *pbEnded);
 void ReleaseBatch(void);
 
@@ -65,12 +62,24 @@ void ReleaseBatch(void);
 // subkeys read at most this often in one walk.
 #define MAX_LINKED_VISITS 16
 void StartKeyPath(void); // a new walk
-// Names hKey, opened as pName (records.h's form; NULL for the hive itself,
-// at level 0), whose subkeys are read at nLevel, as the level's real key.
-// TRUE when they are not to be read: that key is already on the path above
-// it, or it was reached through links and has had its share of readings.
+// hKey, opened as pName (NULL for the hive, at level 0), is the real key
+// at nLevel. TRUE when its subkeys are not to be read: it is already on the
+// path above, or it was reached through links and has had its share.
 // *pbLinked: it was reached through links, and may be read.
 BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pName, BOOL *pbLinked);
 BOOL KeyPathCapped(void);
+
+// ntkey.cpp: native calls where the Win32 ones stop at a NUL in a name, or
+// share one handle. A handle of its own to HKEY_LOCAL_MACHINE: a wait
+// belongs to the handle it was armed on, and the predefined one is shared.
+LONG OpenHive(HKEY *phKey);
+// The subkey named pName (records.h's form) of hParent, a real handle, for
+// reading, by its counted name; in the 64-bit view when this 32-bit program
+// runs on 64-bit Windows, as regedit shows it.
+LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey);
+// The full name of the key hKey refers to, after any links, such as
+// \REGISTRY\MACHINE\SOFTWARE\X, into pBuf (cb bytes): the bytes it needs,
+// or 0 when it cannot be had. The name is pBuf + sizeof(ULONG), counted.
+ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb);
 
 #endif

@@ -7,8 +7,6 @@
 #include "registry/grow.h"
 #include "registry/writer.h"
 
-#include <cstring>
-
 static struct {
     LONG nGeneration;
     Batch *pBatch; // being taken, from cbAt on
@@ -27,19 +25,19 @@ static struct {
     size_t cbNames, cbNamesMax, cbName;
 } rx;
 
+static BOOL AddName(const BYTE *pName) {
+    BOOL bAdded = Append(&rx.pNames, &rx.cbNames, &rx.cbNamesMax, pName, NameSize(pName));
+    rx.bCannotPlace |= !bAdded;
+    return bAdded;
+}
+
 static void Pend(unsigned nLevel, const BYTE *pName, ULONGLONG nStamp, BYTE bFlags) {
-    size_t cb = NameSize(pName);
-    rx.bPending = Reserve(&rx.pNames, &rx.cbNamesMax, cb);
-    if (!rx.bPending) {
-        rx.bCannotPlace = TRUE;
-        return;
-    }
-    memcpy(rx.pNames, pName, cb);
-    rx.cbNames = rx.cbName = cb;
+    rx.cbNames = rx.nValues = 0;
+    rx.bPending = AddName(pName);
+    rx.cbName = rx.cbNames;
     rx.nLevel = nLevel;
     rx.nStamp = nStamp;
     rx.bFlags = bFlags;
-    rx.nValues = 0;
 }
 
 // The pending key's node, under the last key one level up; a key whose
@@ -49,33 +47,29 @@ static void Settle(void) {
         return;
     rx.bPending = FALSE;
     unsigned nLevel = rx.nLevel;
-    KeyNode *pParent = nLevel ? rx.pOpen[nLevel - 1] : NULL;
-    KeyNode *pNode = NULL;
-    if (nLevel == 0 || pParent)
+    KeyNode *pParent = nLevel ? rx.pOpen[nLevel - 1] : NULL, *pNode = NULL;
+    if (nLevel == 0 || pParent) {
         pNode = NewKeyNode(rx.pNames, rx.pNames + rx.cbName, rx.cbNames - rx.cbName, rx.nValues);
-    if (!pNode && (nLevel == 0 || pParent))
-        rx.bCannotPlace = TRUE;
+        rx.bCannotPlace |= !pNode;
+    }
     if (pNode) {
         pNode->nStamp = rx.nStamp;
         pNode->bFlags = rx.bFlags;
+        if (rx.bFill)
+            pNode->hItem = nLevel ? InsertKeyItem(pParent->hItem, TVI_FIRST, pNode) : TVI_ROOT;
     }
-    if (pNode && nLevel == 0) {
+    if (pNode && rx.bFill && !pNode->hItem) {
+        FreeKeyNode(pNode);
+        pNode = NULL;
+    } else if (pNode && nLevel == 0) {
         rx.pRoot = pNode;
         if (rx.bFill) {
-            pNode->hItem = TVI_ROOT;
             FreeKeyNode(pModelRoot);
             pModelRoot = pNode;
         }
     } else if (pNode) {
-        if (rx.bFill)
-            pNode->hItem = InsertKeyItem(pParent->hItem, TVI_FIRST, pNode);
-        if (rx.bFill && !pNode->hItem) {
-            FreeKeyNode(pNode);
-            pNode = NULL;
-        } else {
-            pNode->pNext = pParent->pFirst;
-            pParent->pFirst = pNode;
-        }
+        pNode->pNext = pParent->pFirst;
+        pParent->pFirst = pNode;
     }
     rx.pOpen[nLevel] = pNode;
 }
@@ -94,29 +88,18 @@ static void TakeRecord(const Record &r) {
     if (r.nLevel > MAX_TREE_DEPTH)
         return;
     if (r.nKind == RECORD_VALUE) {
-        size_t cb = NameSize(r.pName);
-        if (!rx.bPending || r.nLevel != rx.nLevel)
-            return; // its key was not taken
-        if (!Reserve(&rx.pNames, &rx.cbNamesMax, rx.cbNames + cb)) {
-            rx.bCannotPlace = TRUE;
-            return;
-        }
-        memcpy(rx.pNames + rx.cbNames, r.pName, cb);
-        rx.cbNames += cb;
-        rx.nValues++;
-        return;
-    }
-    if (r.nKind == RECORD_LINKED) {
+        if (rx.bPending && r.nLevel == rx.nLevel && AddName(r.pName)) // else its key was not taken
+            rx.nValues++;
+    } else if (r.nKind == RECORD_LINKED) {
         if (rx.bPending && r.nLevel == rx.nLevel)
             rx.bFlags |= KEY_LINKED;
         // A link inside a part leads where no watch of the part looks.
-        if (r.nLevel > 0 && !rx.bFill)
-            rx.bCannotPlace = TRUE;
-        return;
+        rx.bCannotPlace |= r.nLevel > 0 && !rx.bFill;
+    } else {
+        Settle();
+        if (r.nLevel > 0)
+            Pend(r.nLevel, r.pName, r.qwStamp, (BYTE)(r.nKind == RECORD_KEPT ? KEY_KEPT : 0));
     }
-    Settle();
-    if (r.nLevel > 0)
-        Pend(r.nLevel, r.pName, r.qwStamp, (BYTE)(r.nKind == RECORD_KEPT ? KEY_KEPT : 0));
 }
 
 StepResult TakeBatches(double dDeadline, int *pnEnd) {

@@ -52,26 +52,15 @@ size_t NameLength(const unsigned char *p) {
     return v >> 1;
 }
 
-bool NameIsWide(const unsigned char *p) {
-    return (p[0] & 1) != 0;
-}
-
-const unsigned char *NameUnits(const unsigned char *p) {
-    size_t v;
-    return p + GetHeader(p, 3, &v);
-}
-
 size_t DecodeName(const unsigned char *p, char16_t *pOut, size_t nMax, bool bShown) {
-    const unsigned char *q = NameUnits(p);
-    size_t n = NameLength(p);
-    if (bShown && nMax == 0)
-        return 0;
-    n = n < nMax - (bShown ? 1 : 0) ? n : nMax - (bShown ? 1 : 0);
+    size_t v, n = nMax - (bShown && nMax ? 1 : 0); // room for the NUL after
+    const unsigned char *q = p + GetHeader(p, 3, &v);
+    n = (v >> 1) < n ? (v >> 1) : n;
     for (size_t i = 0; i < n; i++) {
-        char16_t u = NameIsWide(p) ? (char16_t)(q[2 * i] | q[2 * i + 1] << 8) : q[i];
+        char16_t u = (v & 1) ? (char16_t)(q[2 * i] | q[2 * i + 1] << 8) : q[i];
         pOut[i] = bShown && u == 0 ? u'\u2400' : u;
     }
-    if (bShown)
+    if (bShown && nMax)
         pOut[n] = 0;
     return n;
 }
@@ -85,13 +74,6 @@ int CompareNames(const unsigned char *a, const unsigned char *b) {
     size_t cbA = NameSize(a), cbB = NameSize(b);
     int n = memcmp(a, b, cbA < cbB ? cbA : cbB);
     return n ? n : (cbA > cbB) - (cbA < cbB);
-}
-
-uint32_t HashName(const unsigned char *p) {
-    uint32_t h = 2166136261u; // FNV-1a
-    for (size_t i = 0, cb = NameSize(p); i < cb; i++)
-        h = (h ^ p[i]) * 16777619u;
-    return h;
 }
 
 // Layout: kind and flags (1 byte), level (2 bytes, low first), the stamp
@@ -130,13 +112,4 @@ size_t UnpackRecord(const unsigned char *p, size_t cbLeft, Record *pr) {
         return 0; // written only for a stamp
     pr->pName = p + cbHead;
     return cbHead + cbName;
-}
-
-unsigned long NextNameBufferSize(unsigned long dwSize) {
-    const unsigned long MAX_NAME_BUFFER = 32768; // past 16,383 units
-    if (dwSize >= MAX_NAME_BUFFER)
-        return 0;
-    if (dwSize < 64)
-        return 64;
-    return dwSize * 2 > MAX_NAME_BUFFER ? MAX_NAME_BUFFER : dwSize * 2;
 }

@@ -15,16 +15,16 @@
 // most 3 bytes.
 const size_t MAX_NAME_UNITS = 16383;
 const size_t MAX_NAME_BYTES = 3 + 2 * MAX_NAME_UNITS;
+// Deeper than the registry lets keys nest (512 levels): the last guard of
+// a walk that follows links, and the most levels a record names.
+#define MAX_TREE_DEPTH 520
 
 // Writes the name of nUnits units into p; the bytes used, or 0 when it does
 // not fit in cbFree or is too long.
 size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t nUnits);
 // The bytes the name at p takes, or 0 when cbLeft holds no whole name.
 size_t NameSize(const unsigned char *p, size_t cbLeft = MAX_NAME_BYTES);
-// Its length in units, whether they are 16-bit, and where they start.
-size_t NameLength(const unsigned char *p);
-bool NameIsWide(const unsigned char *p);
-const unsigned char *NameUnits(const unsigned char *p);
+size_t NameLength(const unsigned char *p); // in units
 inline const unsigned char *NextName(const unsigned char *p) {
     return p + NameSize(p);
 }
@@ -35,11 +35,6 @@ bool SameName(const unsigned char *a, const unsigned char *b);
 size_t DecodeName(const unsigned char *p, char16_t *pOut, size_t nMax, bool bShown);
 // An order of names by their bytes, for searching; not an alphabetical one.
 int CompareNames(const unsigned char *a, const unsigned char *b);
-uint32_t HashName(const unsigned char *p);
-
-// Deeper than the registry lets keys nest (512 levels): the last guard of
-// a walk that follows links, and the most levels a record names.
-#define MAX_TREE_DEPTH 520
 
 // One name the reader read, at a level below the key it reads (0: that
 // key's own values, 1: its subkeys and their values...):
@@ -57,15 +52,10 @@ struct Record {
     uint64_t qwStamp; // 0: none
     const unsigned char *pName;
 };
-
 // Writes a record into p; the bytes used, or 0 when it does not fit in cbFree.
 size_t PackRecord(unsigned char *p, size_t cbFree, const Record &r);
 // Reads the record at p; the bytes it takes, or 0 when cbLeft holds no
 // whole record.
 size_t UnpackRecord(const unsigned char *p, size_t cbLeft, Record *pr);
-
-// Units for a name buffer of dwSize units that was too small, or 0 once it
-// is past the longest name the registry allows.
-unsigned long NextNameBufferSize(unsigned long dwSize);
 
 #endif

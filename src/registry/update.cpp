@@ -10,16 +10,14 @@
 #include "registry/receive.h"
 #include "registry/writer.h"
 
-#include <cstring>
-
 BOOL bModelBroken = FALSE;
-static LONG *pnQueued; // watches whose parts wait to be read again
-static size_t nQueued, nQueuedMax;
+static LONG *pnQueued; // watches whose parts wait to be read again, from nQueuedAt on
+static size_t nQueued, nQueuedMax, nQueuedAt;
 static LONG nTarget; // the watch of the part being read
 
 void QueueUpdates(const LONG *pnWatches, size_t nCount) {
     for (size_t i = 0; i < nCount; i++) {
-        size_t j = 0;
+        size_t j = nQueuedAt;
         while (j < nQueued && pnQueued[j] != pnWatches[i])
             j++;
         if (j == nQueued && !Push(&pnQueued, &nQueued, &nQueuedMax, pnWatches[i]))
@@ -28,11 +26,11 @@ void QueueUpdates(const LONG *pnWatches, size_t nCount) {
 }
 
 BOOL UpdateQueued(void) {
-    return nQueued > 0;
+    return nQueuedAt < nQueued;
 }
 
 void ForgetUpdates(void) {
-    nQueued = 0;
+    nQueued = nQueuedAt = 0;
 }
 
 // ---- What the reader gets ----
@@ -42,12 +40,7 @@ static int CompareByName(const void *a, const void *b) {
 }
 
 static BOOL AddName(BYTE **pp, size_t *pcb, size_t *pcbMax, const BYTE *pName) {
-    size_t cb = NameSize(pName);
-    if (!Reserve(pp, pcbMax, *pcb + cb))
-        return FALSE;
-    memcpy(*pp + *pcb, pName, cb);
-    *pcb += cb;
-    return TRUE;
+    return Append(pp, pcb, pcbMax, pName, NameSize(pName));
 }
 
 // The part's path, and a copy of the keys below it the reader may leave
@@ -88,9 +81,8 @@ static ReadOrder *MakeOrder(KeyNode *pTarget, BOOL bCut) {
 }
 
 ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName) {
-    while (nQueued > 0) {
-        nTarget = pnQueued[0];
-        memmove(pnQueued, pnQueued + 1, --nQueued * sizeof(LONG));
+    while (nQueuedAt < nQueued) {
+        nTarget = pnQueued[nQueuedAt++];
         KeyNode *pTarget = WatchedNode(nTarget);
         ReadOrder *pOrder = pTarget ? MakeOrder(pTarget, WatchIsCut(nTarget)) : NULL;
         if (pOrder) {
@@ -99,6 +91,7 @@ ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName) {
             return pOrder;
         }
     }
+    ForgetUpdates();
     return NULL;
 }
 
@@ -114,18 +107,17 @@ static void Forget(KeyNode *pNode) {
     FreeKeyNode(pNode);
 }
 
-// A key's subkeys, their names, and its values' names, in order.
+// A key's subkeys' names (NodeOf gives each subkey) and its values' names,
+// in order.
 struct Lists {
-    KeyNode **ppSubs;
-    const BYTE **ppNames, **ppValues;
-    size_t nSubs, nNames, nValues, nSubsMax, nNamesMax, nValuesMax;
+    const BYTE **ppSubs, **ppValues;
+    size_t nSubs, nValues, nSubsMax, nValuesMax;
 };
 
 static BOOL ListOf(const KeyNode *pKey, Lists *p) {
     BOOL bOk = TRUE;
     for (KeyNode *pSub = pKey->pFirst; pSub && bOk; pSub = pSub->pNext)
-        bOk = Push(&p->ppSubs, &p->nSubs, &p->nSubsMax, pSub) &&
-              Push(&p->ppNames, &p->nNames, &p->nNamesMax, (const BYTE *)pSub->abNames);
+        bOk = Push(&p->ppSubs, &p->nSubs, &p->nSubsMax, (const BYTE *)pSub->abNames);
     const BYTE *pName = FirstValueName(pKey);
     for (DWORD i = 0; i < pKey->nValues && bOk; i++, pName = NextName(pName))
         bOk = Push(&p->ppValues, &p->nValues, &p->nValuesMax, pName);
@@ -134,7 +126,6 @@ static BOOL ListOf(const KeyNode *pKey, Lists *p) {
 
 static void FreeLists(Lists *p) {
     free(p->ppSubs);
-    free(p->ppNames);
     free(p->ppValues);
 }
 
@@ -144,10 +135,10 @@ static BOOL OpsForNew(KeyNode *pNode) {
     Lists l = {};
     BOOL bOk = ListOf(pNode, &l);
     for (size_t i = l.nSubs; bOk && i-- > 0;)
-        bOk = AddOp({OP_KEY, l.ppSubs[i], pNode, NULL, NULL, NULL});
+        bOk = AddOp({OP_KEY, NodeOf(l.ppSubs[i]), pNode, NULL, NULL, NULL});
     for (size_t i = 0; bOk && i < l.nSubs; i++)
-        bOk = OpsForNew(l.ppSubs[i]);
-    KeyNode *pLast = l.nSubs ? l.ppSubs[l.nSubs - 1] : NULL;
+        bOk = OpsForNew(NodeOf(l.ppSubs[i]));
+    KeyNode *pLast = l.nSubs ? NodeOf(l.ppSubs[l.nSubs - 1]) : NULL;
     bOk = bOk && (!l.nValues || AddOp({OP_VALUES_AT, pNode, NULL, pLast, NULL, NULL}));
     for (size_t i = 0; bOk && i < l.nValues; i++)
         bOk = AddOp({OP_VALUE_TAKE, pNode, NULL, NULL, l.ppValues[i], NULL});
@@ -173,7 +164,7 @@ static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew, const Lists &ol
     long nSteps = pMoved && ListOf(pMoved, &fresh)
                       ? Match(old.ppValues, old.nValues, fresh.ppValues, fresh.nValues, &pSteps)
                       : -1;
-    HTREEITEM hBefore = old.nSubs ? old.ppSubs[old.nSubs - 1]->hItem : NULL;
+    HTREEITEM hBefore = old.nSubs ? NodeOf(old.ppSubs[old.nSubs - 1])->hItem : NULL;
     BOOL bOk = nSteps >= 0 && AddOp({OP_VALUES_AT, pMoved, NULL, NULL, NULL, hBefore});
     static const BYTE nKinds[] = {OP_VALUE_KEEP, OP_VALUE_DROP, OP_VALUE_TAKE};
     for (long n = 0, j = 0; bOk && n < nSteps; n++)
@@ -200,17 +191,17 @@ static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
     BOOL bOk = ListOf(*ppSlot, &old) && ListOf(pNew, &fresh) && CompareValues(ppSlot, pNew, old);
     KeyNode *pKey = *ppSlot, **ppTail = &pKey->pFirst, *pPrev = NULL;
     LONG nCut = WatchIsCut(pKey->nWatch) ? pKey->nWatch : -1;
-    long nSteps = bOk ? Match(old.ppNames, old.nNames, fresh.ppNames, fresh.nNames, &pSteps) : -1;
+    long nSteps = bOk ? Match(old.ppSubs, old.nSubs, fresh.ppSubs, fresh.nSubs, &pSteps) : -1;
     bOk = nSteps >= 0;
     pNew->pFirst = bOk ? NULL : pNew->pFirst; // each new node is now taken or freed below
     for (long n = 0, i = 0, j = 0; bOk && n < nSteps; n++) {
         if (pSteps[n] == MATCH_DROP) {
-            KeyNode *pGone = old.ppSubs[i++];
+            KeyNode *pGone = NodeOf(old.ppSubs[i++]);
             bOk = AddOp({OP_DROP, NULL, NULL, NULL, NULL, pGone->hItem});
             Forget(pGone);
             continue;
         }
-        KeyNode *pFresh = fresh.ppSubs[j++];
+        KeyNode *pFresh = NodeOf(fresh.ppSubs[j++]);
         if (pSteps[n] == MATCH_TAKE) {
             // A kept name is one the window had: it cannot be new.
             bOk = !(pFresh->bFlags & KEY_KEPT) &&
@@ -219,7 +210,7 @@ static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
             if (bOk && nCut >= 0)
                 WatchNewKey(pFresh, nCut);
         } else {
-            *ppTail = old.ppSubs[i++];
+            *ppTail = NodeOf(old.ppSubs[i++]);
             if (pFresh->bFlags & KEY_KEPT) {
                 FreeKeyNode(pFresh); // watched on its own, or unwritten since
             } else {

@@ -1,17 +1,17 @@
-// The watcher's thread. Until the tree is cut into parts (plan.h) it waits
-// on the whole hive, and any change brings a whole refill; then each part's
-// key has a wait of its own. Every wait is armed on this thread (a wait ends
-// with the thread that armed it); a thread pool wait on its event hands it
-// back here when it fires. A part is armed again before the window is told,
-// so no change goes unseen, and at most one notice is on its way, so a burst
-// of changes costs one. At the first wait the system refuses, the parts go
-// and the whole hive is watched again, with growing pauses while refused.
+// The watcher's thread (docs/registry.md). Until the tree is cut into parts
+// it waits on the whole hive, and any change brings a whole refill; then
+// each part's key has a wait of its own. Every wait is armed on this thread
+// (a wait ends with the thread that armed it); a thread pool wait on its
+// event hands it back here when it fires. A part is armed again before the
+// window is told, so no change goes unseen, and at most one notice is on
+// its way. At the first wait the system refuses, the parts go and the whole
+// hive is watched again, with growing pauses while refused.
 #include "registry/watcher.h"
 
 #include "registry/grow.h"
-#include "registry/ntkey.h"
 #include "registry/observe.h"
 #include "registry/plan.h"
+#include "registry/reader.h"
 #include "registry/records.h"
 
 #include <cstring>
@@ -19,13 +19,19 @@
 volatile LONG nWatchState = WATCH_SUSPENDED;
 volatile LONG nNoticesQueued = 0;
 
-// A request from the window's thread; a part's stays as its name.
+// What a part was asked as; it keeps the name.
 struct Request {
-    Request *pNext;
-    int nKind;
-    LONG nWatch, nAbove;
+    LONG nAbove;
     BOOL bSubtree, bReadNow;
     BYTE abName[1];
+};
+// What the watcher is told: a request from the window's thread, or a watch
+// the pool saw fire (REQ_FIRED).
+enum { REQ_FIRED = REQ_PLAN_DONE + 1 };
+struct Note {
+    int nKind;
+    LONG nWatch;
+    Request *pReq;
 };
 // A key watched: its wait's event, and the pool's wait on that event. The
 // watcher's own while it runs, the next watcher's to clear once it has
@@ -33,22 +39,23 @@ struct Request {
 struct Part {
     HKEY hKey;
     HANDLE hEvent, hWait;
-    Request *pReq; // what it was asked as
+    Request *pReq;
 };
 static Part whole, *pParts; // the hive with all below it (watch -1); the parts, by watch
 static size_t nParts;
 static BOOL bWholeWanted;  // until every part is armed
 static BOOL bPartsRefused; // a wait was refused: no part is armed until the next plan
 static HANDLE hThread;     // the watcher thread, for the next watcher to wait for
-// Made once for the process: the lock, and events that wake the watcher or
-// say it has tried its first wait.
+static volatile LONG bStop;
+// Made once for the process: the lock, and events that stop or wake the
+// watcher, or say it has tried its first wait.
 static CRITICAL_SECTION csWatch;
-static HANDLE hStop, hRequest, hFired, hFirstWait;
-// Under csWatch: requests, watches the pool saw fire, and what the window is
-// told: watches to read again, or that a change no part places was seen.
-static Request *pFirstRequest, *pLastRequest;
-static LONG *pnFired, *pnReady;
-static size_t nFired, nFiredMax, nReady, nReadyMax;
+static HANDLE hStop, hWake, hFirstWait;
+// Under csWatch: what the watcher is told, and what it tells the window:
+// watches to read again, or that a change no part places was seen.
+static Note *pNotes;
+static LONG *pnReady;
+static size_t nNotes, nNotesMax, nReady, nReadyMax;
 static BOOL bUnlocated;
 
 static Part *At(LONG nWatch) {
@@ -63,19 +70,27 @@ static void ReadAgain(LONG nWatch) {
     LeaveCriticalSection(&csWatch);
 }
 
-// On a pool thread: only the lock and the events are touched.
-static VOID CALLBACK PartFired(PVOID pContext, BOOLEAN) {
+// From either thread, and from the pool's: only the lock and the event. A
+// part without its request is no part.
+static void Tell(const Note &note) {
     EnterCriticalSection(&csWatch);
-    if (!Push(&pnFired, &nFired, &nFiredMax, (LONG)(INT_PTR)pContext))
-        bUnlocated = TRUE;
+    if ((note.nKind == REQ_PART && !note.pReq) || !Push(&pNotes, &nNotes, &nNotesMax, note)) {
+        free(note.pReq);
+        bUnlocated = TRUE; // the next change refills the whole tree
+    }
     LeaveCriticalSection(&csWatch);
-    SetEvent(hFired);
+    SetEvent(hWake);
+}
+
+static VOID CALLBACK PartFired(PVOID pContext, BOOLEAN) {
+    Tell({REQ_FIRED, (LONG)(INT_PTR)pContext, NULL});
 }
 
 // The pool's wait goes first, waiting out a callback under way: only then
 // may the event be reset and armed again, or closed. Closing a key signals
-// its wait's event, so the event is reset after.
-static void StopWait(Part *p, BOOL bCloseKey) {
+// its wait's event, so the event is reset after. bForget: the part goes.
+static void Close(LONG nWatch, BOOL bCloseKey, BOOL bForget = FALSE) {
+    Part *p = At(nWatch);
     if (p->hWait)
         UnregisterWaitEx(p->hWait, INVALID_HANDLE_VALUE);
     if (p->hKey && bCloseKey)
@@ -83,23 +98,6 @@ static void StopWait(Part *p, BOOL bCloseKey) {
     p->hWait = NULL;
     p->hKey = bCloseKey ? NULL : p->hKey;
     ResetEvent(p->hEvent);
-}
-
-static LONG Arm(LONG nWatch) {
-    Part *p = At(nWatch);
-    StopWait(p, FALSE);
-    LONG lResult = RegNotifyChangeKeyValue(p->hKey, nWatch < 0 || p->pReq->bSubtree,
-                                           REG_NOTIFY_CHANGE_NAME, p->hEvent, TRUE);
-    if (lResult == ERROR_SUCCESS &&
-        !RegisterWaitForSingleObject(&p->hWait, p->hEvent, PartFired, (PVOID)(INT_PTR)nWatch,
-                                     INFINITE, WT_EXECUTEONLYONCE))
-        lResult = ERROR_NOT_ENOUGH_MEMORY;
-    return lResult;
-}
-
-static void Close(LONG nWatch, BOOL bForget) {
-    Part *p = At(nWatch);
-    StopWait(p, TRUE);
     if (!bForget || nWatch < 0)
         return;
     free(p->pReq);
@@ -110,21 +108,29 @@ static void Close(LONG nWatch, BOOL bForget) {
     LeaveCriticalSection(&csWatch);
 }
 
+static LONG Arm(LONG nWatch) {
+    Part *p = At(nWatch);
+    Close(nWatch, FALSE);
+    LONG lResult = RegNotifyChangeKeyValue(p->hKey, nWatch < 0 || p->pReq->bSubtree,
+                                           REG_NOTIFY_CHANGE_NAME, p->hEvent, TRUE);
+    if (lResult == ERROR_SUCCESS &&
+        !RegisterWaitForSingleObject(&p->hWait, p->hEvent, PartFired, (PVOID)(INT_PTR)nWatch,
+                                     INFINITE, WT_EXECUTEONLYONCE))
+        lResult = ERROR_NOT_ENOUGH_MEMORY;
+    return lResult;
+}
+
 static void ArmWhole(void) {
     if (!whole.hKey && OpenHive(&whole.hKey) != ERROR_SUCCESS)
         whole.hKey = NULL;
     else if (!whole.hWait && Arm(-1) != ERROR_SUCCESS)
-        Close(-1, FALSE);
+        Close(-1, TRUE);
 }
 
 // Thousands of parts take a while to close: a quit does not wait for it.
-static BOOL CloseAllParts(void) {
-    for (size_t i = 0; i < nParts; i++) {
-        if (i % 64 == 63 && WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
-            return FALSE;
-        Close((LONG)i, TRUE);
-    }
-    return TRUE;
+static void CloseAllParts(void) {
+    for (size_t i = 0; i < nParts && !bStop; i++)
+        Close((LONG)i, TRUE, TRUE);
 }
 
 // The first refused wait: the parts go, and the whole hive is watched
@@ -159,34 +165,29 @@ static void Open(LONG nWatch) {
         RefuseParts();
     else
         ReadAgain(-1);
-    Close(nWatch, FALSE);
+    Close(nWatch, TRUE);
 }
 
 // Takes the request over; FALSE (and it freed) when there is no room for it.
-static BOOL AddPart(Request *pReq) {
+static BOOL AddPart(LONG nWatch, Request *pReq) {
     size_t nMax = nParts;
-    if ((size_t)pReq->nWatch >= nParts) {
-        EnterCriticalSection(&csWatch); // WatcherIdle reads the table
-        BOOL bGrown = Reserve(&pParts, &nMax, (size_t)pReq->nWatch + 1);
-        if (bGrown)
-            ZeroMemory(pParts + nParts, (nMax - nParts) * sizeof(Part));
-        nParts = nMax;
-        LeaveCriticalSection(&csWatch);
-        if (!bGrown) {
-            free(pReq);
-            return FALSE;
-        }
-    }
-    Close(pReq->nWatch, TRUE);
-    HANDLE hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    EnterCriticalSection(&csWatch); // WatcherIdle reads the table
+    BOOL bRoom = (size_t)nWatch < nParts || Reserve(&pParts, &nMax, (size_t)nWatch + 1);
+    if (nMax > nParts)
+        ZeroMemory(pParts + nParts, (nMax - nParts) * sizeof(Part));
+    nParts = nMax;
+    LeaveCriticalSection(&csWatch);
+    if (bRoom)
+        Close(nWatch, TRUE, TRUE);
+    HANDLE hEvent = bRoom ? CreateEventA(NULL, TRUE, FALSE, NULL) : NULL;
     if (!hEvent) {
         free(pReq);
         return FALSE;
     }
     EnterCriticalSection(&csWatch);
-    pParts[pReq->nWatch] = {NULL, hEvent, NULL, pReq};
+    pParts[nWatch] = {NULL, hEvent, NULL, pReq};
     LeaveCriticalSection(&csWatch);
-    Open(pReq->nWatch);
+    Open(nWatch);
     return TRUE;
 }
 
@@ -200,7 +201,7 @@ static void ReopenGoneBelow(LONG nWatch) {
             (p->hKey && RegQueryInfoKeyW(p->hKey, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
                                          NULL, NULL, NULL) != ERROR_KEY_DELETED))
             continue;
-        Close((LONG)i, FALSE);
+        Close((LONG)i, TRUE);
         Open((LONG)i);
         ReadAgain((LONG)i);
         if (!p->pReq->bSubtree)
@@ -208,83 +209,77 @@ static void ReopenGoneBelow(LONG nWatch) {
     }
 }
 
-static void TakeRequests(void) {
-    EnterCriticalSection(&csWatch);
-    Request *pReq = pFirstRequest;
-    pFirstRequest = pLastRequest = NULL;
-    LeaveCriticalSection(&csWatch);
-    BOOL bStopped = FALSE;
-    for (unsigned nTaken = 0; pReq; nTaken++) {
-        Request *pNext = pReq->pNext;
-        // Arming thousands of parts takes a while: a quit does not wait for it.
-        if (!bStopped && nTaken % 64 == 63)
-            bStopped = WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0;
-        // With the hive's own wait refused, no part is tried.
-        bPartsRefused |= pReq->nKind == REQ_PART && bWholeWanted && !whole.hKey;
-        if (!bStopped && pReq->nKind == REQ_WHOLE) {
-            bWholeWanted = TRUE;
-            bPartsRefused = FALSE;
-            ArmWhole(); // before the parts go, so no change falls between
-            bStopped = !CloseAllParts();
-        } else if (!bStopped && pReq->nKind == REQ_PART && !bPartsRefused) {
-            BOOL bReadNow = pReq->bReadNow;
-            LONG nWatch = pReq->nWatch;
-            if (!AddPart(pReq))
-                RefuseParts();
-            else if (bReadNow)
-                ReadAgain(nWatch);
-            pReq = NULL; // the part's now, or freed with the others
-        } else if (!bStopped && pReq->nKind == REQ_UNWATCH && (size_t)pReq->nWatch < nParts) {
-            Close(pReq->nWatch, TRUE);
-        } else if (!bStopped && pReq->nKind == REQ_PLAN_DONE && !bPartsRefused) {
-            // A change while the parts were armed may lie in none of them.
-            if (whole.hKey && WaitForSingleObject(whole.hEvent, 0) == WAIT_OBJECT_0)
-                ReadAgain(-1);
-            bWholeWanted = FALSE;
-            Close(-1, FALSE);
-        }
-        free(pReq);
-        pReq = pNext;
+// A watch that fired is armed again first, then read again.
+static void Fired(LONG nWatch) {
+    if (nWatch < 0) {
+        Close(-1, TRUE);
+        if (bWholeWanted)
+            ArmWhole();
+        ReadAgain(-1);
     }
+    if (nWatch < 0 || bPartsRefused || (size_t)nWatch >= nParts || !pParts[nWatch].hKey)
+        return;
+    LONG lResult = Arm(nWatch);
+    if (lResult == ERROR_KEY_DELETED) { // opened again by its name
+        Close(nWatch, TRUE);
+        Open(nWatch);
+    } else if (lResult != ERROR_SUCCESS) {
+        RefuseParts();
+    }
+    ReadAgain(nWatch);
+    if (pParts[nWatch].pReq && !pParts[nWatch].pReq->bSubtree)
+        ReopenGoneBelow(nWatch);
 }
 
-// Each watch that fired is armed again first, then read again; the whole
-// hive's is armed again at the top of the loop, while it is wanted.
-static void TakeFired(void) {
-    EnterCriticalSection(&csWatch);
-    LONG *pn = pnFired;
-    size_t n = nFired;
-    pnFired = NULL;
-    nFired = nFiredMax = 0;
-    LeaveCriticalSection(&csWatch);
-    for (size_t i = 0; i < n; i++) {
-        LONG nWatch = pn[i];
-        if (nWatch < 0) {
-            Close(-1, FALSE);
-            ReadAgain(-1);
-        }
-        if (nWatch < 0 || bPartsRefused || (size_t)nWatch >= nParts || !pParts[nWatch].hKey)
-            continue;
-        LONG lResult = Arm(nWatch);
-        if (lResult == ERROR_KEY_DELETED) { // opened again by its name
-            Close(nWatch, FALSE);
-            Open(nWatch);
-        } else if (lResult != ERROR_SUCCESS) {
+// The whole hive is armed before the parts go, so no change falls between.
+// With the hive's own wait refused, no part is tried.
+static void Take(const Note &note) {
+    Request *pReq = note.pReq;
+    bPartsRefused |= note.nKind == REQ_PART && bWholeWanted && !whole.hKey;
+    if (note.nKind == REQ_WHOLE) {
+        bWholeWanted = TRUE;
+        bPartsRefused = FALSE;
+        ArmWhole();
+        CloseAllParts();
+    } else if (note.nKind == REQ_PART && !bPartsRefused) {
+        BOOL bReadNow = pReq->bReadNow;
+        pReq = NULL; // the part's now, or freed
+        if (!AddPart(note.nWatch, note.pReq))
             RefuseParts();
-        }
-        ReadAgain(nWatch);
-        if (pParts[nWatch].pReq && !pParts[nWatch].pReq->bSubtree)
-            ReopenGoneBelow(nWatch);
+        else if (bReadNow)
+            ReadAgain(note.nWatch);
+    } else if (note.nKind == REQ_UNWATCH && (size_t)note.nWatch < nParts) {
+        Close(note.nWatch, TRUE, TRUE);
+    } else if (note.nKind == REQ_PLAN_DONE && !bPartsRefused) {
+        // A change while the parts were armed may lie in none of them.
+        if (whole.hKey && WaitForSingleObject(whole.hEvent, 0) == WAIT_OBJECT_0)
+            ReadAgain(-1);
+        bWholeWanted = FALSE;
+        Close(-1, TRUE);
+    } else if (note.nKind == REQ_FIRED) {
+        Fired(note.nWatch);
     }
-    free(pn);
+    free(pReq);
 }
 
+// Arming thousands of parts takes a while: a quit does not wait for it.
 DWORD WINAPI ChangeNotify(LPVOID) {
     for (DWORD dwPause = 0;;) {
         InterlockedExchange(&nWatchState, WATCH_ARMING);
         if (bWholeWanted)
             ArmWhole();
-        TakeRequests();
+        EnterCriticalSection(&csWatch);
+        Note *pTaken = pNotes;
+        size_t nTaken = nNotes;
+        pNotes = NULL;
+        nNotes = nNotesMax = 0;
+        LeaveCriticalSection(&csWatch);
+        for (size_t i = 0; i < nTaken; i++)
+            if (bStop)
+                free(pTaken[i].pReq);
+            else
+                Take(pTaken[i]);
+        free(pTaken);
         EnterCriticalSection(&csWatch);
         BOOL bTell = bUnlocated || nReady > 0;
         LeaveCriticalSection(&csWatch);
@@ -295,17 +290,16 @@ DWORD WINAPI ChangeNotify(LPVOID) {
         BOOL bBackoff = bWholeWanted && !whole.hWait;
         dwPause = bBackoff ? NextBackoff(dwPause) : 0;
         InterlockedExchange(&nWatchState, bBackoff ? WATCH_BACKOFF : WATCH_WAITING);
-        HANDLE hWait[3] = {hStop, hRequest, hFired};
+        HANDLE hWait[2] = {hStop, hWake};
         DWORD dwWoken =
-            WaitForMultipleObjects(bBackoff ? 1 : 3, hWait, FALSE, bBackoff ? dwPause : INFINITE);
+            WaitForMultipleObjects(bBackoff ? 1 : 2, hWait, FALSE, bBackoff ? dwPause : INFINITE);
         if (dwWoken == WAIT_OBJECT_0 || dwWoken == WAIT_FAILED)
             break;
         InterlockedExchange(&nWatchState, WATCH_POSTING);
-        TakeFired();
     }
     // The parts stay until the next watcher clears them: closing thousands
     // would hold the quit, and the process ends anyway.
-    Close(-1, FALSE);
+    Close(-1, TRUE);
     InterlockedExchange(&nWatchState, WATCH_ENDED);
     return 0;
 }
@@ -315,36 +309,26 @@ void AskWatcher(int nKind, LONG nWatch, LONG nAbove, const BYTE *pName, BOOL bSu
     if (!hNotify || nWatchState == WATCH_ENDED)
         return;
     size_t cbName = pName ? NameSize(pName) : 0;
-    Request *pReq = (Request *)calloc(1, sizeof(Request) + cbName);
-    EnterCriticalSection(&csWatch);
-    BOOL bFirst = !pFirstRequest; // one wake takes the whole list
+    Request *pReq = nKind == REQ_PART ? (Request *)malloc(sizeof(Request) + cbName) : NULL;
     if (pReq) {
-        *pReq = {NULL, nKind, nWatch, nAbove, bSubtree, bReadNow, {0}};
-        if (pName)
-            memcpy(pReq->abName, pName, cbName);
-        (pLastRequest ? pLastRequest->pNext : pFirstRequest) = pReq;
-        pLastRequest = pReq;
-    } else {
-        bUnlocated = TRUE; // the next change refills the whole tree
+        *pReq = {nAbove, bSubtree, bReadNow, {0}};
+        memcpy(pReq->abName, pName, cbName);
     }
-    LeaveCriticalSection(&csWatch);
-    if (bFirst)
-        SetEvent(hRequest);
+    Tell({nKind, nWatch, pReq});
 }
 
 LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated) {
-    LONG *pn = NULL;
     *pnCount = 0;
-    *pbUnlocated = !hStop; // no watcher: nothing is placed
-    if (hStop) {
-        EnterCriticalSection(&csWatch);
-        pn = pnReady;
-        *pnCount = nReady;
-        *pbUnlocated = bUnlocated;
-        pnReady = NULL;
-        nReady = nReadyMax = bUnlocated = 0;
-        LeaveCriticalSection(&csWatch);
-    }
+    *pbUnlocated = TRUE; // no watcher: nothing is placed
+    if (!hStop)
+        return NULL;
+    EnterCriticalSection(&csWatch);
+    LONG *pn = pnReady;
+    *pnCount = nReady;
+    *pbUnlocated = bUnlocated;
+    pnReady = NULL;
+    nReady = nReadyMax = bUnlocated = 0;
+    LeaveCriticalSection(&csWatch);
     return pn;
 }
 
@@ -359,8 +343,7 @@ void CreateWatcher(void) {
     if (!hStop) {
         InitializeCriticalSection(&csWatch);
         hStop = CreateEventA(NULL, TRUE, FALSE, NULL);
-        hRequest = CreateEventA(NULL, FALSE, FALSE, NULL);
-        hFired = CreateEventA(NULL, FALSE, FALSE, NULL);
+        hWake = CreateEventA(NULL, FALSE, FALSE, NULL);
         hFirstWait = CreateEventA(NULL, TRUE, FALSE, NULL);
         whole.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     }
@@ -370,19 +353,15 @@ void CreateWatcher(void) {
         hThread = NULL;
     }
     ResetEvent(hStop);
-    CloseAllParts();
-    EnterCriticalSection(&csWatch);
-    while (Request *pReq = pFirstRequest) {
-        pFirstRequest = pReq->pNext;
-        free(pReq);
-    }
-    pLastRequest = NULL;
-    nFired = nReady = 0;
+    bStop = FALSE;
+    CloseAllParts(); // no pool wait is left to tell
+    for (size_t i = 0; i < nNotes; i++)
+        free(pNotes[i].pReq);
+    nNotes = nReady = 0;
     bUnlocated = FALSE;
-    LeaveCriticalSection(&csWatch);
     bWholeWanted = TRUE;
     bPartsRefused = FALSE;
-    if (!hStop || !hRequest || !hFired || !hFirstWait || !whole.hEvent)
+    if (!hStop || !hWake || !hFirstWait || !whole.hEvent)
         return;
     hNotify = CreateThread(NULL, 0, ChangeNotify, NULL, CREATE_SUSPENDED, NULL);
     if (hNotify && !DuplicateHandle(GetCurrentProcess(), hNotify, GetCurrentProcess(), &hThread,
@@ -407,17 +386,18 @@ void StartWatcher(void) {
 void StopWatcher(void) {
     if (!hNotify || nWatchState == WATCH_ENDED)
         return;
+    InterlockedExchange(&bStop, TRUE);
     SetEvent(hStop);
     ResumeThread(hNotify);
     WaitForSingleObject(hNotify, 10000);
 }
 
-// Nothing asked, fired or to tell; every wait armed and unsignalled.
+// Nothing told or to tell; every wait armed and unsignalled.
 BOOL WatcherIdle(void) {
     if (nWatchState != WATCH_WAITING || nNoticesQueued != 0 || !hStop)
         return FALSE;
     EnterCriticalSection(&csWatch);
-    BOOL bIdle = !pFirstRequest && nFired == 0 && nReady == 0 && !bUnlocated;
+    BOOL bIdle = nNotes == 0 && nReady == 0 && !bUnlocated;
     for (size_t i = 0; bIdle && i <= nParts; i++) {
         HANDLE hEvent = i < nParts ? pParts[i].hEvent : whole.hEvent;
         bIdle = !hEvent || WaitForSingleObject(hEvent, 0) != WAIT_OBJECT_0;

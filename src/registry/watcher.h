@@ -1,7 +1,7 @@
 // The change watcher: a thread of its own (hNotify) that arms every
 // registry wait and tells the window's thread which parts changed. The
-// window's thread asks it for watches through a queue, and takes its
-// notices from it, both under one lock; neither ever waits for the other.
+// window's thread tells it what to watch, and takes its notices, both
+// under one lock; neither ever waits for the other.
 #ifndef CORVANE_REGISTRY_WATCHER_H
 #define CORVANE_REGISTRY_WATCHER_H
 
@@ -24,7 +24,6 @@ void StopWatcher(void);   // for good: it ends, and nothing is posted after
 enum { REQ_WHOLE, REQ_PART, REQ_UNWATCH, REQ_PLAN_DONE };
 void AskWatcher(int nKind, LONG nWatch = -1, LONG nAbove = -1, const BYTE *pName = NULL,
                 BOOL bSubtree = FALSE, BOOL bReadNow = FALSE);
-
 // The watches that saw changes since the last call (free() the array), and
 // whether a change was seen that no part places.
 LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated);

@@ -3,11 +3,8 @@
 
 #include "registry/grow.h"
 
-#include <cstring>
-
 BOOL bWineTreeView = FALSE;
-static BOOL bRedrawOff; // by WM_SETREDRAW
-
+static BOOL bRedrawOff;                                      // by WM_SETREDRAW
 enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 }; // the tree's images
 
 // Read before every insert of a slice: the frequency is asked for once.
@@ -23,6 +20,10 @@ double NowMs(void) {
 // Every message to the tree goes as UTF-16.
 static LRESULT Tree(UINT uMsg, WPARAM wParam, const void *lParam) {
     return SendMessageW(hTree, uMsg, wParam, (LPARAM)lParam);
+}
+
+static HTREEITEM NextItem(HTREEITEM hItem, UINT uFlag) {
+    return (HTREEITEM)Tree(TVM_GETNEXTITEM, uFlag, hItem);
 }
 
 // A name as the tree shows it.
@@ -50,18 +51,15 @@ HTREEITEM InsertKeyItem(HTREEITEM hParent, HTREEITEM hAfter, KeyNode *pNode) {
     return Insert(hParent, hAfter, pNode->abNames, IMG_FOLDER);
 }
 
-// A value goes after its key's last subkey, or first under it.
-static void InsertValueItem(const KeyNode *pKey, const KeyNode *pLastSub, const BYTE *pName) {
-    Insert(pKey->hItem, pLastSub ? pLastSub->hItem : NULL, pName, IMG_VALUE);
-}
-
-// The whole name, however long: the tree's buffer gets what fits, and the
-// tree is pointed at the whole.
-static void AnswerText(NMTVDISPINFOW *pInfo) {
-    const WCHAR *pszName = NameText((const BYTE *)pInfo->item.lParam);
-    if (pInfo->item.pszText && pInfo->item.cchTextMax > 0)
-        lstrcpynW(pInfo->item.pszText, pszName, pInfo->item.cchTextMax);
-    pInfo->item.pszText = szText;
+// A node that moved tells its item where its name now is.
+static void SetNameAt(HTREEITEM hItem, const BYTE *pName) {
+    if (bWineTreeView || !hItem || hItem == TVI_ROOT)
+        return; // the item keeps its own copy
+    TVITEMW item = {};
+    item.mask = TVIF_PARAM;
+    item.hItem = hItem;
+    item.lParam = (LPARAM)pName;
+    Tree(TVM_SETITEMW, 0, &item);
 }
 
 // ---- Emptying: the pieces, worked out from the model first ----
@@ -122,7 +120,6 @@ BOOL EmptyTree(double dDeadline) {
 static KeyNode **ppValueKeys; // every key with values, and the current one's names
 static const BYTE **ppValues;
 static size_t nValueKeys, nValueKeysMax, nValueKeysDone, nValuesLeft, nValuesMax;
-static KeyNode *pValuesAfter; // the current key's last subkey
 
 static void AddValueKeys(KeyNode *pKey) {
     if (pKey->nValues && pKey->hItem)
@@ -137,25 +134,22 @@ void BeginValues(void) {
         AddValueKeys(pModelRoot);
 }
 
-// Each key's last first, after its last subkey.
+// Each key's last first, after its last subkey, which went in long before:
+// Wine's tree view finds it near the front of its list. The deadline is
+// checked before every insert but the first: in a tree of a million items
+// one insert under Wine can take tens of ms.
 BOOL InsertValues(double dDeadline) {
-    for (unsigned nCount = 0; nValueKeysDone < nValueKeys;) {
-        KeyNode *pKey = ppValueKeys[nValueKeysDone];
-        if (!nValuesLeft) {
-            const BYTE *pName = FirstValueName(pKey);
-            for (DWORD i = 0; i < pKey->nValues; i++, pName = NextName(pName))
-                if (!Push(&ppValues, &nValuesLeft, &nValuesMax, pName))
-                    break;
-            pValuesAfter = LastSubkey(pKey);
-        }
-        // Checked before every insert but the first: in a tree of a million
-        // items one insert under Wine can take tens of ms.
+    for (unsigned nCount = 0; nValueKeysDone < nValueKeys; nValueKeysDone++) {
+        KeyNode *pKey = ppValueKeys[nValueKeysDone], *pLast = LastSubkey(pKey);
+        const BYTE *pName = FirstValueName(pKey);
+        for (DWORD i = nValuesLeft ? pKey->nValues : 0;
+             i < pKey->nValues && Push(&ppValues, &nValuesLeft, &nValuesMax, pName); i++)
+            pName = NextName(pName);
         while (nValuesLeft) {
             if (nCount++ > 0 && NowMs() > dDeadline)
                 return FALSE;
-            InsertValueItem(pKey, pValuesAfter, ppValues[--nValuesLeft]);
+            Insert(pKey->hItem, pLast ? pLast->hItem : NULL, ppValues[--nValuesLeft], IMG_VALUE);
         }
-        nValueKeysDone++;
     }
     nValueKeys = nValueKeysDone = 0;
     return TRUE;
@@ -173,20 +167,6 @@ BOOL AddOp(const TreeOp &op) {
     return Push(&pOps, &nOps, &nOpsMax, op);
 }
 
-static HTREEITEM NextItem(HTREEITEM hItem, UINT uFlag) {
-    return (HTREEITEM)Tree(TVM_GETNEXTITEM, uFlag, hItem);
-}
-
-static void SetNameAt(HTREEITEM hItem, const BYTE *pName) {
-    if (bWineTreeView || !hItem || hItem == TVI_ROOT)
-        return; // the item keeps its own copy
-    TVITEMW item = {};
-    item.mask = TVIF_PARAM;
-    item.hItem = hItem;
-    item.lParam = (LPARAM)pName;
-    Tree(TVM_SETITEMW, 0, &item);
-}
-
 static void RunOp(const TreeOp &op) {
     HTREEITEM hGone = hValueAt;
     switch (op.nKind) {
@@ -196,7 +176,7 @@ static void RunOp(const TreeOp &op) {
         break;
     case OP_DROP: Tree(TVM_DELETEITEM, 0, op.hItem); break;
     case OP_VALUES_AT:
-        SetNameAt(op.pNode->hItem, op.pNode->abNames); // its node may have moved
+        SetNameAt(op.pNode->hItem, op.pNode->abNames);
         hValueAfter = op.pAfter ? op.pAfter->hItem : op.hItem;
         hValueAt = hValueAfter                   ? NextItem(hValueAfter, TVGN_NEXT)
                    : op.pNode->hItem == TVI_ROOT ? NextItem(NULL, TVGN_ROOT)
@@ -278,10 +258,10 @@ BOOL TooManyOpened(void) {
 void ResetWriter(BOOL bNewTree) {
     nOpened = 0;
     bTooManyOpened = FALSE;
-    if (!bNewTree)
-        return;
-    nPieces = nPiecesDone = nValueKeys = nValueKeysDone = nOps = nOpsDone = 0;
-    bRedrawOff = FALSE;
+    if (bNewTree) {
+        nPieces = nPiecesDone = nValueKeys = nValueKeysDone = nOps = nOpsDone = 0;
+        bRedrawOff = FALSE;
+    }
 }
 
 static void Opened(HTREEITEM hItem, BOOL bOpen) {
@@ -295,16 +275,23 @@ static void Opened(HTREEITEM hItem, BOOL bOpen) {
         bTooManyOpened = TRUE; // a whole refill collapses them all
 }
 
+// The tree asks in UTF-16, as the window's WM_NOTIFYFORMAT answer says. A
+// name is answered whole, however long: the tree's buffer gets what fits,
+// and the tree is pointed at the whole.
 LRESULT TreeNotify(const NMHDR *pnm) {
-    // It asks as the window's WM_NOTIFYFORMAT answer says: as UTF-16.
     const NMTREEVIEWW *pnmtv = (const NMTREEVIEWW *)pnm;
     if (!hTree || pnm->hwndFrom != hTree)
         return 0;
-    if (pnm->code == TVN_GETDISPINFOW)
-        AnswerText((NMTVDISPINFOW *)pnm);
-    else if (pnm->code == TVN_ITEMEXPANDEDW)
+    if (pnm->code == TVN_GETDISPINFOW) {
+        TVITEMW *pItem = &((NMTVDISPINFOW *)pnm)->item;
+        NameText((const BYTE *)pItem->lParam);
+        if (pItem->pszText && pItem->cchTextMax > 0)
+            lstrcpynW(pItem->pszText, szText, pItem->cchTextMax);
+        pItem->pszText = szText;
+    } else if (pnm->code == TVN_ITEMEXPANDEDW) {
         Opened(pnmtv->itemNew.hItem, (pnmtv->itemNew.state & TVIS_EXPANDED) != 0);
-    else if (pnm->code == TVN_DELETEITEMW && nOpened)
+    } else if (pnm->code == TVN_DELETEITEMW && nOpened) {
         Opened(pnmtv->itemOld.hItem, FALSE);
+    }
     return 0;
 }

@@ -17,18 +17,15 @@
 extern BOOL bWineTreeView;
 
 double NowMs(void);
-
 // A key's item, first under hParent or after hAfter; NULL when refused.
 HTREEITEM InsertKeyItem(HTREEITEM hParent, HTREEITEM hAfter, KeyNode *pNode);
-
-// A fill: once every key is in, each key's values go in, after its last
-// subkey, last first. TRUE once all are in.
+// A fill: once every key is in, each key's values go in after its last
+// subkey. TRUE once all are in.
 void BeginValues(void);
 BOOL InsertValues(double dDeadline);
-
 // A fill first empties the tree in pieces, by the model of what it shows
-// (bByModel), or else in one call. TRUE once the tree is empty; an emptying
-// a new fill interrupts goes on where it stopped.
+// (bByModel), or else in one call; an emptying a new fill interrupts goes
+// on where it stopped. TRUE once the tree is empty.
 void BeginEmptying(BOOL bByModel);
 BOOL EmptyTree(double dDeadline);
 
