@@ -1,10 +1,6 @@
-// The registry tree's driver, on the window's thread (docs/registry.md).
-// A whole fill empties the tree while the reader reads the hive, then takes
-// its names as they come; an update reads a part again and sends what
-// differs. Either goes in short slices: a command's back to back, answering
-// messages other threads send between them; a watcher's change one slice
-// per posted message. A new fill ends the one under way; after the quit,
-// none starts.
+// The registry tree's driver, on the window's thread (docs/registry.md). A
+// fill or an update goes in short slices: a command's back to back, answering
+// other threads between them; a watcher's change one slice per posted message.
 #include "registry/observe.h"
 #include "registry/parts.h"
 #include "registry/receive.h"
@@ -38,8 +34,7 @@ static void RedrawOffIfMany(void) {
         RedrawOff(FALSE);
 }
 
-// The next part read again; FALSE when none is left. A reader that cannot
-// start ends the read with nothing placed.
+// The next part read again; FALSE when none is left.
 static BOOL NextRead(void) {
     const BYTE *pName;
     ReadOrder *pOrder = NextUpdate(++fill.nGeneration, &pName);
@@ -101,14 +96,14 @@ static StepResult Step(double dDeadline) {
     }
 }
 
-// Ends any fill in progress; the tree stays as it is. An update's changes
-// worked out so far go in at once, so the model says what the tree holds.
+// The tree stays as it is: an update's changes worked out so far go in at
+// once, so the model says what the tree holds.
 static void EndFill(BOOL bRedraw) {
     StopReader();
     if (!fill.bWhole && (fill.nPhase == PHASE_READING || fill.nPhase == PHASE_SENDING)) {
         RedrawOffIfMany();
         if (fill.nPhase == PHASE_READING)
-            DropReadTree(EndReceive());
+            DropTree(EndReceive());
         SendOps(0);
         ForgetUpdates();
     }
@@ -122,10 +117,8 @@ static void EndFill(BOOL bRedraw) {
     fill.bCommand = fill.bRefillDue = FALSE;
 }
 
-// The reader reads the hive while the old tree is emptied (by the model of
-// it, or in one call when an update broke that). The hive is watched whole
-// until the new tree is cut into parts. A reader that cannot start ends the
-// fill empty.
+// The reader reads the hive while the old tree is emptied (in one call when
+// an update broke the model); the hive is watched whole until cut again.
 static void BeginFill(BOOL bCommand) {
     EndFill(FALSE);
     ForgetUpdates(); // the whole fill shows them
@@ -145,7 +138,6 @@ static void BeginFill(BOOL bCommand) {
     StartReader(pOrder);
 }
 
-// What the user opened is closed first, as a rebuilt tree is collapsed.
 static void BeginUpdate(void) {
     fill.bWhole = FALSE;
     RedrawOffIfMany();
@@ -155,7 +147,7 @@ static void BeginUpdate(void) {
 }
 
 // Links beyond their share: only a whole read shows them right, so such a
-// tree is not cut into parts. Keys changed while a fill ran: one more.
+// tree is not cut into parts.
 static void FinishFill(void) {
     BOOL bRefillDue = fill.bRefillDue, bWhole = fill.bWhole;
     if (!bWhole)
@@ -183,9 +175,8 @@ void OpenRegistryTree(void) {
         CreateWatcher();
 }
 
-// Other threads get their answers between slices; posted messages and
-// input wait, so no command, menu or key press runs in the middle. The
-// watcher is started once, armed before the walk.
+// Posted messages and input wait, so no command runs in the middle. The
+// watcher is armed before the first walk.
 void FillTreeView(void) {
     if (fill.nPhase == PHASE_CLOSED)
         return;
@@ -202,8 +193,8 @@ void FillTreeView(void) {
     SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_ARROW));
 }
 
-// Changes the watcher placed are read again part by part; one it could
-// not place, or any while a whole fill runs, brings a whole refill.
+// A change the watcher could not place, or any during a whole fill, brings
+// a whole refill.
 void RefillTreeView(void) {
     InterlockedExchange(&nNoticesQueued, 0);
     size_t nCount;
@@ -226,8 +217,7 @@ void RefillTreeView(void) {
     ContinueFill(FALSE);
 }
 
-// Posted messages come before input and paint: with input waiting, the next
-// slice waits for a timer, which comes after them.
+// Posted messages come before input and paint; a timer comes after them.
 static void QueueSlice(void) {
     InterlockedExchange(&bSliceQueued, 1);
     if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT)))

@@ -41,14 +41,19 @@ static BOOL Arm(KeyNode *pNode, LONG nAbove, BOOL bCut, BOOL bReadNow) {
     return TRUE;
 }
 
-void DropWatch(KeyNode *pNode) {
-    if (pNode->nWatch < 0)
+void DropTree(KeyNode *pNode) {
+    if (!pNode)
         return;
-    AskWatcher(REQ_UNWATCH, pNode->nWatch);
-    pWatches[pNode->nWatch].pNode = NULL;
-    if ((size_t)pNode->nWatch < nFirstFree)
-        nFirstFree = pNode->nWatch;
-    pNode->nWatch = -1;
+    while (KeyNode *pSub = pNode->pFirst) {
+        pNode->pFirst = pSub->pNext;
+        DropTree(pSub);
+    }
+    if (pNode->nWatch >= 0) {
+        AskWatcher(REQ_UNWATCH, pNode->nWatch);
+        pWatches[pNode->nWatch].pNode = NULL;
+        nFirstFree = (size_t)pNode->nWatch < nFirstFree ? pNode->nWatch : nFirstFree;
+    }
+    FreeKeyNode(pNode);
 }
 
 void DropAllWatches(void) {

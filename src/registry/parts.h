@@ -13,7 +13,7 @@ void DropAllWatches(void);
 // A key new under a cut key is a part of its own, read once more as soon as
 // its watch is armed: what came under it before the watch was there shows.
 void WatchNewKey(KeyNode *pNode, LONG nCutWatch);
-void DropWatch(KeyNode *pNode);
+void DropTree(KeyNode *pNode);  // it and its subtree leave the model, watches and all
 void NodeMoved(KeyNode *pNode); // its watch follows it to its new place
 KeyNode *WatchedNode(LONG nWatch);
 LONG WatchAbove(LONG nWatch); // the cut key's watch above it, or -1 for the hive

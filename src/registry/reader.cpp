@@ -1,8 +1,6 @@
-// The reader's thread: a depth-first walk, each key's values in order, then
-// its subkeys last first (the tree takes each key first under its parent,
-// so they end up in the registry's order). The ring of batches is all it
-// shares with the window's thread: a slot is the reader's from the free
-// semaphore until it is published to the full one.
+// The reader's thread: depth first, each key's values in order, then its
+// subkeys last first, as the tree takes each first under its parent. A slot
+// of the ring is the reader's from the free semaphore until it is full.
 #include "registry/reader.h"
 
 #include "registry/records.h"
@@ -16,12 +14,11 @@ static Batch ring[RING_SLOTS];
 static Batch *pOpen;     // the batch the reader is writing
 static LONG nPut, nTake; // slots written (reader) and taken (window), modulo RING_SLOTS
 static HANDLE hReader, hCancel, hFree, hFull;
-// Read before every name; the event wakes a reader waiting for a slot.
-// (A wait on the event, even a zero one, is a trip to Wine's server.)
+// Read before every name (a wait on the event is a trip to Wine's server);
+// the event wakes a reader waiting for a slot.
 static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
-// The reader's own, from its start to its end; the names are not needed
-// across the recursion.
+// The reader's own; the names are not needed across the recursion.
 static ReadOrder *pOrder;
 static ULONGLONG nStampBefore;
 static WCHAR szRead[MAX_NAME_UNITS + 1];
@@ -62,9 +59,8 @@ static BOOL Emit(int nKind, unsigned nLevel, const BYTE *pName, ULONGLONG nStamp
     return !bCancel;
 }
 
-// The subkey's or value's name at dwIndex into abName. The buffer holds the
-// longest name the registry allows; one that claims more anyway is asked
-// for again, a few times.
+// The subkey's or value's name at dwIndex into abName. One that claims more
+// than the registry's longest is asked for again, a few times.
 static LONG ReadName(HKEY hKey, BOOL bKey, DWORD dwIndex, FILETIME *pft) {
     LONG lResult = ERROR_MORE_DATA;
     for (int nTry = 0; nTry < 3 && lResult == ERROR_MORE_DATA; nTry++) {
@@ -96,14 +92,10 @@ static const KnownKey *FindKnown(long nKnown, const BYTE *pName) {
     return NULL;
 }
 
-// The values, then the subkeys, of hKey, at nLevel below the key read and
+// hKey's values, then its subkeys, at nLevel below the key read and
 // nPathLevel below the hive. A turn that fails is skipped, so nothing false
-// is ever sent or opened, and a pass ends after the count it started with;
-// a key deleted under us ends it at once. A key that cannot be read stays a
-// folder with no children, and so does one reached through a link that
-// leads back to its own path, or through links more often than its share.
-// Known keys the reader may leave alone come back as kept. Nothing deeper
-// than the tree keeps is opened.
+// is sent or opened; a key deleted under us ends the pass. A key that cannot
+// be read, or whose subkeys links forbid, stays a folder with no children.
 BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKnown,
                        const BYTE *pOpenedAs) {
     DWORD nSubs = 0, nValues = 0;
@@ -155,9 +147,8 @@ BOOL EnumerateRegistry(HKEY hKey, unsigned nLevel, unsigned nPathLevel, long nKn
     return bGoOn;
 }
 
-// Opens the key read by its path, level by level, under the same rules as
-// a whole walk. A key that is gone, or that a whole walk would not reach by
-// this path, ends the read with nothing read.
+// The key read, by its path, under a whole walk's rules: one gone, or that a
+// whole walk would not reach by this path, ends the read with nothing read.
 static int ReadPart(HKEY hHive, BOOL *pbGoOn) {
     HKEY hKey = hHive, hNext;
     const BYTE *pName = pOrder->pPath;
@@ -187,8 +178,7 @@ static int ReadPart(HKEY hHive, BOOL *pbGoOn) {
 }
 
 static DWORD WINAPI ReaderThread(LPVOID) {
-    // Two writes within one tick of the clock (15.6 ms at most) may share a
-    // time: one is trusted only once older than the read by 20 ms.
+    // Two writes within a tick of the clock (15.6 ms at most) may share a stamp.
     FILETIME ftNow;
     GetSystemTimeAsFileTime(&ftNow);
     nStampBefore = ((ULONGLONG)ftNow.dwHighDateTime << 32 | ftNow.dwLowDateTime) - 200000;

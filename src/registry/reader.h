@@ -58,8 +58,14 @@ void StopReader(void); // cancels it and waits until it has ended
 Batch *NextBatch(BOOL bWait, BOOL *pbEnded);
 void ReleaseBatch(void);
 
-// keypath.cpp, on the reader's thread: a key reached through links has its
-// subkeys read at most this often in one walk.
+// keypath.cpp: keys opened by their counted names, where Win32 calls stop
+// at a NUL. A handle of its own to HKEY_LOCAL_MACHINE, as a wait belongs to
+// the handle it was armed on; a subkey of a real handle, for reading, in the
+// 64-bit view when this 32-bit program runs on 64-bit Windows, as regedit.
+LONG OpenHive(HKEY *phKey);
+LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey);
+// On the reader's thread: a key reached through links has its subkeys read
+// at most this often in one walk.
 #define MAX_LINKED_VISITS 16
 void StartKeyPath(void); // a new walk
 // hKey, opened as pName (NULL for the hive, at level 0), is the real key
@@ -68,18 +74,5 @@ void StartKeyPath(void); // a new walk
 // *pbLinked: it was reached through links, and may be read.
 BOOL KeyLoops(HKEY hKey, unsigned nLevel, const BYTE *pName, BOOL *pbLinked);
 BOOL KeyPathCapped(void);
-
-// ntkey.cpp: native calls where the Win32 ones stop at a NUL in a name, or
-// share one handle. A handle of its own to HKEY_LOCAL_MACHINE: a wait
-// belongs to the handle it was armed on, and the predefined one is shared.
-LONG OpenHive(HKEY *phKey);
-// The subkey named pName (records.h's form) of hParent, a real handle, for
-// reading, by its counted name; in the 64-bit view when this 32-bit program
-// runs on 64-bit Windows, as regedit shows it.
-LONG OpenSubkey(HKEY hParent, const BYTE *pName, HKEY *phKey);
-// The full name of the key hKey refers to, after any links, such as
-// \REGISTRY\MACHINE\SOFTWARE\X, into pBuf (cb bytes): the bytes it needs,
-// or 0 when it cannot be had. The name is pBuf + sizeof(ULONG), counted.
-ULONG QueryKeyName(HKEY hKey, BYTE *pBuf, ULONG cb);
 
 #endif

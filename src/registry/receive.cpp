@@ -1,10 +1,9 @@
-// A key's values come right after its own record, so its node is made, with
-// all its names, when the next key comes. Each level comes last name first:
-// each node goes first among its parent's subkeys, and the tree's item
-// first under its parent's.
+// A key's node is made, with its values' names, when the next key comes.
+// Each level comes last first: each node goes first under its parent.
 #include "registry/receive.h"
 
 #include "registry/grow.h"
+#include "registry/parts.h"
 #include "registry/writer.h"
 
 static struct {
@@ -14,8 +13,7 @@ static struct {
     BOOL bFill, bCannotPlace;
     KeyNode *pRoot;
     KeyNode *pOpen[MAX_TREE_DEPTH + 1]; // the last key at each level; NULL: dropped
-    // The key whose values are still coming: its level, stamp and flags,
-    // then its name and its values' names.
+    // The key whose values are still coming, with its name first.
     BOOL bPending;
     unsigned nLevel;
     ULONGLONG nStamp;
@@ -138,16 +136,6 @@ KeyNode *EndReceive(void) {
     Settle();
     if (!rx.bCannotPlace || rx.bFill)
         return rx.pRoot;
-    DropReadTree(rx.pRoot);
+    DropTree(rx.pRoot);
     return NULL;
-}
-
-void DropReadTree(KeyNode *pRoot) {
-    if (!pRoot)
-        return;
-    while (KeyNode *pSub = pRoot->pFirst) {
-        pRoot->pFirst = pSub->pNext;
-        DropReadTree(pSub);
-    }
-    FreeKeyNode(pRoot);
 }

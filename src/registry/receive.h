@@ -1,8 +1,6 @@
-// Takes the reader's batches of records on the window's thread. A fill is a
-// read of the hive against an empty model: everything read is new, so each
-// key goes straight into the model and the tree as it comes, without
-// waiting for a compare. An update's records make a read tree of its own,
-// compared once the read ends.
+// Takes the reader's records on the window's thread. A fill's keys go
+// straight into the model and the tree, as everything read is new; an
+// update's make a read tree, compared once the read ends.
 #ifndef CORVANE_REGISTRY_RECEIVE_H
 #define CORVANE_REGISTRY_RECEIVE_H
 
@@ -18,9 +16,7 @@ enum StepResult { STEP_DONE, STEP_TIMEUP, STEP_STARVED };
 StepResult TakeBatches(double dDeadline, int *pnEnd);
 void WaitForBatch(void); // or for a message sent to this thread
 // After the last record: the read tree (a fill's is the model's root), or
-// NULL when it holds what it cannot place (a link inside a part, a name
-// there was no memory for).
+// NULL when it holds what it cannot place.
 KeyNode *EndReceive(void);
-void DropReadTree(KeyNode *pRoot); // what the compare did not take
 
 #endif

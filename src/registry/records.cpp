@@ -46,12 +46,6 @@ size_t NameSize(const unsigned char *p, size_t cbLeft) {
     return cbHead + cbUnits;
 }
 
-size_t NameLength(const unsigned char *p) {
-    size_t v;
-    GetHeader(p, 3, &v);
-    return v >> 1;
-}
-
 size_t DecodeName(const unsigned char *p, char16_t *pOut, size_t nMax, bool bShown) {
     size_t v, n = nMax - (bShown && nMax ? 1 : 0); // room for the NUL after
     const unsigned char *q = p + GetHeader(p, 3, &v);

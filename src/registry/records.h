@@ -24,7 +24,6 @@ const size_t MAX_NAME_BYTES = 3 + 2 * MAX_NAME_UNITS;
 size_t EncodeName(unsigned char *p, size_t cbFree, const char16_t *pUnits, size_t nUnits);
 // The bytes the name at p takes, or 0 when cbLeft holds no whole name.
 size_t NameSize(const unsigned char *p, size_t cbLeft = MAX_NAME_BYTES);
-size_t NameLength(const unsigned char *p); // in units
 inline const unsigned char *NextName(const unsigned char *p) {
     return p + NameSize(p);
 }

@@ -1,7 +1,5 @@
-// Updates: a part read again is compared with the model level by level,
-// each key's values and subkeys matched by name (compare.h): a name gone is
-// dropped with its subtree, a new one taken with its subtree, as a fill puts
-// it in. The model changes here and now; the tree follows as the ops go.
+// A part read again is compared with the model level by level, by name: the
+// model changes at once, and the tree follows as the ops go.
 #include "registry/update.h"
 
 #include "registry/compare.h"
@@ -44,8 +42,8 @@ static BOOL AddName(BYTE **pp, size_t *pcb, size_t *pcbMax, const BYTE *pName) {
 }
 
 // The part's path, and a copy of the keys below it the reader may leave
-// alone: under a cut key its subkeys, each watched on its own; in a part,
-// all its keys, each with its subkeys in the order the reader looks them up.
+// alone: under a cut key its subkeys; in a part, all its keys, each with its
+// subkeys in the order the reader looks them up.
 static ReadOrder *MakeOrder(KeyNode *pTarget, BOOL bCut) {
     ReadOrder *pOrder = (ReadOrder *)calloc(1, sizeof(ReadOrder));
     KeyNode **ppNodes = NULL; // parallel to pOrder->pKnown
@@ -97,16 +95,6 @@ ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName) {
 
 // ---- The compare ----
 
-// A node dropped from the model, its subtree and their watches with it.
-static void Forget(KeyNode *pNode) {
-    while (KeyNode *pSub = pNode->pFirst) {
-        pNode->pFirst = pSub->pNext;
-        Forget(pSub);
-    }
-    DropWatch(pNode);
-    FreeKeyNode(pNode);
-}
-
 // A key's subkeys' names (NodeOf gives each subkey) and its values' names,
 // in order.
 struct Lists {
@@ -129,8 +117,8 @@ static void FreeLists(Lists *p) {
     free(p->ppValues);
 }
 
-// A new key's subtree, as a fill puts it in: its subkeys each first under
-// it (so last first), then its values after its last subkey.
+// A new key's subtree, as a fill puts it in: its subkeys last first, each
+// first under it, then its values after its last subkey.
 static BOOL OpsForNew(KeyNode *pNode) {
     Lists l = {};
     BOOL bOk = ListOf(pNode, &l);
@@ -153,8 +141,8 @@ static long Match(const BYTE **ppOld, size_t nOld, const BYTE **ppNew, size_t nN
     return *ppSteps ? MatchNames(ppOld, nOld, ppNew, nNew, *ppSteps) : -1;
 }
 
-// The key's values matched one by one, from the item before the first; its
-// node moves, as it holds them, and its item is told so.
+// The key's values matched from the item before the first; its node moves,
+// as it holds them.
 static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew, const Lists &old) {
     if (SameValues(*ppSlot, pNew))
         return TRUE;
@@ -183,8 +171,7 @@ static BOOL CompareValues(KeyNode **ppSlot, const KeyNode *pNew, const Lists &ol
 }
 
 // Compares the key at *ppSlot with its reading, which it uses up: what it
-// takes moves into the model, the rest is freed. New keys under a cut key
-// are watched on their own.
+// takes moves into the model, the rest is freed.
 static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
     Lists old = {}, fresh = {};
     BYTE *pSteps = NULL;
@@ -198,7 +185,7 @@ static BOOL CompareKey(KeyNode **ppSlot, KeyNode *pNew) {
         if (pSteps[n] == MATCH_DROP) {
             KeyNode *pGone = NodeOf(old.ppSubs[i++]);
             bOk = AddOp({OP_DROP, NULL, NULL, NULL, NULL, pGone->hItem});
-            Forget(pGone);
+            DropTree(pGone);
             continue;
         }
         KeyNode *pFresh = NodeOf(fresh.ppSubs[j++]);
@@ -240,12 +227,12 @@ int CompareUpdate(KeyNode *pRead, int nEnd) {
     LONG nAbove = WatchAbove(nTarget);
     if (nEnd == READ_GONE && nAbove >= 0) {
         // Taken out, or put in again, by a reading of the key above.
-        DropReadTree(pRead);
+        DropTree(pRead);
         QueueUpdates(&nAbove, 1);
         return UPDATE_NEXT;
     }
     if (nEnd != READ_DONE || !pRead || !pTarget || !ppSlot || !*ppSlot) {
-        DropReadTree(pRead);
+        DropTree(pRead);
         return UPDATE_WHOLE;
     }
     if (!CompareKey(ppSlot, pRead)) {

@@ -1,6 +1,5 @@
-// Updates: the parts whose watches fired are read again one by one, each
-// read compared with the model, and only the difference queued for the
-// tree (writer.h). On the window's thread.
+// Updates, on the window's thread: each part whose watch fired is read
+// again, compared with the model, and the difference queued for the tree.
 #ifndef CORVANE_REGISTRY_UPDATE_H
 #define CORVANE_REGISTRY_UPDATE_H
 
@@ -16,8 +15,8 @@ ReadOrder *NextUpdate(LONG nGeneration, const BYTE **ppName);
 // Once the part is read (pRead NULL: it held what it cannot place).
 enum { UPDATE_SEND, UPDATE_NEXT, UPDATE_WHOLE };
 int CompareUpdate(KeyNode *pRead, int nEnd);
-// An update ran out of memory half way: the model no longer says what the
-// tree holds, so the whole fill empties the tree without it.
+// An update ran out of memory half way: the next fill empties the tree
+// without the model.
 extern BOOL bModelBroken;
 
 #endif

@@ -1,11 +1,6 @@
-// The watcher's thread (docs/registry.md). Until the tree is cut into parts
-// it waits on the whole hive, and any change brings a whole refill; then
-// each part's key has a wait of its own. Every wait is armed on this thread
-// (a wait ends with the thread that armed it); a thread pool wait on its
-// event hands it back here when it fires. A part is armed again before the
-// window is told, so no change goes unseen, and at most one notice is on
-// its way. At the first wait the system refuses, the parts go and the whole
-// hive is watched again, with growing pauses while refused.
+// The watcher's thread (docs/registry.md). Every wait is armed here, as a
+// wait ends with the thread that armed it; a pool wait on its event hands
+// it back when it fires. A part is armed again before the window is told.
 #include "registry/watcher.h"
 
 #include "registry/grow.h"
@@ -19,23 +14,20 @@
 volatile LONG nWatchState = WATCH_SUSPENDED;
 volatile LONG nNoticesQueued = 0;
 
-// What a part was asked as; it keeps the name.
-struct Request {
+struct Request { // what a part was asked as
     LONG nAbove;
     BOOL bSubtree, bReadNow;
     BYTE abName[1];
 };
-// What the watcher is told: a request from the window's thread, or a watch
-// the pool saw fire (REQ_FIRED).
+// A request from the window's thread, or a watch the pool saw fire.
 enum { REQ_FIRED = REQ_PLAN_DONE + 1 };
 struct Note {
     int nKind;
     LONG nWatch;
     Request *pReq;
 };
-// A key watched: its wait's event, and the pool's wait on that event. The
-// watcher's own while it runs, the next watcher's to clear once it has
-// ended; the events are also read by WatcherIdle, so set under the lock.
+// A key watched, its wait's event and the pool's wait on it: the watcher's
+// own, the next watcher's to clear; the events set under the lock.
 struct Part {
     HKEY hKey;
     HANDLE hEvent, hWait;
@@ -47,12 +39,10 @@ static BOOL bWholeWanted;  // until every part is armed
 static BOOL bPartsRefused; // a wait was refused: no part is armed until the next plan
 static HANDLE hThread;     // the watcher thread, for the next watcher to wait for
 static volatile LONG bStop;
-// Made once for the process: the lock, and events that stop or wake the
-// watcher, or say it has tried its first wait.
+// Made once for the process.
 static CRITICAL_SECTION csWatch;
 static HANDLE hStop, hWake, hFirstWait;
-// Under csWatch: what the watcher is told, and what it tells the window:
-// watches to read again, or that a change no part places was seen.
+// Under csWatch: what the watcher is told, and what it tells the window.
 static Note *pNotes;
 static LONG *pnReady;
 static size_t nNotes, nNotesMax, nReady, nReadyMax;
@@ -70,8 +60,7 @@ static void ReadAgain(LONG nWatch) {
     LeaveCriticalSection(&csWatch);
 }
 
-// From either thread, and from the pool's: only the lock and the event. A
-// part without its request is no part.
+// From any thread; a part without its request is no part.
 static void Tell(const Note &note) {
     EnterCriticalSection(&csWatch);
     if ((note.nKind == REQ_PART && !note.pReq) || !Push(&pNotes, &nNotes, &nNotesMax, note)) {
@@ -86,9 +75,8 @@ static VOID CALLBACK PartFired(PVOID pContext, BOOLEAN) {
     Tell({REQ_FIRED, (LONG)(INT_PTR)pContext, NULL});
 }
 
-// The pool's wait goes first, waiting out a callback under way: only then
-// may the event be reset and armed again, or closed. Closing a key signals
-// its wait's event, so the event is reset after. bForget: the part goes.
+// The pool's wait goes first, waiting out a callback under way; closing a
+// key signals its event, so the event is reset after. bForget: the part goes.
 static void Close(LONG nWatch, BOOL bCloseKey, BOOL bForget = FALSE) {
     Part *p = At(nWatch);
     if (p->hWait)
@@ -133,8 +121,8 @@ static void CloseAllParts(void) {
         Close((LONG)i, TRUE, TRUE);
 }
 
-// The first refused wait: the parts go, and the whole hive is watched
-// again. A change may have gone unseen unless the hive's wait was armed.
+// The first refused wait: the whole hive is watched again. A change may
+// have gone unseen unless its wait was armed.
 static void RefuseParts(void) {
     if (bPartsRefused)
         return;
@@ -145,9 +133,8 @@ static void RefuseParts(void) {
     CloseAllParts();
 }
 
-// Opens the part's key under the key above it and arms it. A key that
-// cannot be read shows nothing below it; one that is gone is taken out by
-// the reading of the key above.
+// By its name under the key above. A key that cannot be read shows nothing
+// below it; one that is gone is taken out by the reading of the key above.
 static void Open(LONG nWatch) {
     Part *p = &pParts[nWatch];
     LONG nAbove = p->pReq->nAbove, lResult = ERROR_FILE_NOT_FOUND; // gone with the key above
@@ -191,9 +178,8 @@ static BOOL AddPart(LONG nWatch, Request *pReq) {
     return TRUE;
 }
 
-// A key is not told of its own deletion, and a key made again under the
-// same name is another key: when a cut key changes, each part under it
-// whose key is gone is opened again by its name.
+// A key is not told of its own deletion, and one made again under the same
+// name is another key: those under a cut key that changed are opened again.
 static void ReopenGoneBelow(LONG nWatch) {
     for (size_t i = 0; i < nParts && !bPartsRefused; i++) {
         Part *p = &pParts[i];
@@ -231,8 +217,7 @@ static void Fired(LONG nWatch) {
         ReopenGoneBelow(nWatch);
 }
 
-// The whole hive is armed before the parts go, so no change falls between.
-// With the hive's own wait refused, no part is tried.
+// The hive is armed before the parts go; with its wait refused, no part is tried.
 static void Take(const Note &note) {
     Request *pReq = note.pReq;
     bPartsRefused |= note.nKind == REQ_PART && bWholeWanted && !whole.hKey;
@@ -297,8 +282,7 @@ DWORD WINAPI ChangeNotify(LPVOID) {
             break;
         InterlockedExchange(&nWatchState, WATCH_POSTING);
     }
-    // The parts stay until the next watcher clears them: closing thousands
-    // would hold the quit, and the process ends anyway.
+    // The parts stay until the next watcher clears them: no quit waits for it.
     Close(-1, TRUE);
     InterlockedExchange(&nWatchState, WATCH_ENDED);
     return 0;
@@ -332,10 +316,8 @@ LONG *TakeNotices(size_t *pnCount, BOOL *pbUnlocated) {
     return pn;
 }
 
-// Suspended until the first Registry command. What an earlier window's
-// watcher left is cleared once that thread has surely ended. Without its
-// events there is no watcher at all: one that could not be stopped must
-// not run.
+// What an earlier window's watcher left is cleared once its thread has
+// surely ended. Without its events there is no watcher: it could not stop.
 void CreateWatcher(void) {
     nWatchState = WATCH_SUSPENDED;
     nNoticesQueued = 0;
@@ -380,9 +362,8 @@ void StartWatcher(void) {
         WaitForSingleObject(hFirstWait, 2000);
 }
 
-// A watcher never started starts now, sees the stop and ends. Its every
-// wait includes the stop event, so the bound is only a guard; if it is
-// reached nothing is freed: the state stays the thread's.
+// A watcher never started starts now and ends. The bound is only a guard;
+// if it is reached nothing is freed: the state stays the thread's.
 void StopWatcher(void) {
     if (!hNotify || nWatchState == WATCH_ENDED)
         return;

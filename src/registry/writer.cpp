@@ -7,7 +7,6 @@ BOOL bWineTreeView = FALSE;
 static BOOL bRedrawOff;                                      // by WM_SETREDRAW
 enum { IMG_FOLDER = 0, IMG_FOLDER_OPEN = 1, IMG_VALUE = 2 }; // the tree's images
 
-// Read before every insert of a slice: the frequency is asked for once.
 double NowMs(void) {
     static double dTicksPerMs;
     LARGE_INTEGER li;
@@ -33,8 +32,7 @@ static WCHAR *NameText(const BYTE *pName) {
     return szText;
 }
 
-// Each item carries where its name is in the model, and the tree asks for
-// it there; under Wine it keeps a copy instead.
+// The tree asks the model for an item's text; under Wine it keeps a copy.
 static HTREEITEM Insert(HTREEITEM hParent, HTREEITEM hAfter, const BYTE *pName, int nImage) {
     TVINSERTSTRUCTW tvi = {};
     tvi.hParent = hParent;
@@ -77,9 +75,8 @@ static size_t ItemsUpTo(const KeyNode *pKey, size_t nLimit) {
 }
 
 // A big key's pieces: each small subtree, each big subkey's pieces, then the
-// key with its values. Windows' order takes the subkeys first to last, so
-// each piece heads its chain of siblings; Wine's, last first, as they went
-// in, so each is the oldest left.
+// key: on Windows each heads its chain of siblings, under Wine each is the
+// oldest left.
 static BOOL AddPieces(const KeyNode *pKey) {
     KeyNode **ppSubs = NULL;
     size_t nSubs = 0, nMax = 0;
@@ -134,10 +131,8 @@ void BeginValues(void) {
         AddValueKeys(pModelRoot);
 }
 
-// Each key's last first, after its last subkey, which went in long before:
-// Wine's tree view finds it near the front of its list. The deadline is
-// checked before every insert but the first: in a tree of a million items
-// one insert under Wine can take tens of ms.
+// Each key's last first, after its last subkey, which Wine's tree view finds
+// near the front of its list. One insert under Wine can take tens of ms.
 BOOL InsertValues(double dDeadline) {
     for (unsigned nCount = 0; nValueKeysDone < nValueKeys; nValueKeysDone++) {
         KeyNode *pKey = ppValueKeys[nValueKeysDone], *pLast = LastSubkey(pKey);
@@ -234,8 +229,8 @@ void ScrollToTop(void) {
         Tree(TVM_SELECTITEM, TVGN_FIRSTVISIBLE, hFirst);
 }
 
-// The keys the user opened, which an update closes first, as a rebuilt tree
-// is all collapsed. An item the tree frees leaves the list as it goes.
+// The keys the user opened, which an update closes first; an item the tree
+// frees leaves the list as it goes.
 static HTREEITEM *phOpened;
 static size_t nOpened, nOpenedMax;
 static BOOL bTooManyOpened;
@@ -275,9 +270,8 @@ static void Opened(HTREEITEM hItem, BOOL bOpen) {
         bTooManyOpened = TRUE; // a whole refill collapses them all
 }
 
-// The tree asks in UTF-16, as the window's WM_NOTIFYFORMAT answer says. A
-// name is answered whole, however long: the tree's buffer gets what fits,
-// and the tree is pointed at the whole.
+// In UTF-16, as the window's WM_NOTIFYFORMAT answer says. The tree's buffer
+// gets what fits, and the tree is pointed at the whole name.
 LRESULT TreeNotify(const NMHDR *pnm) {
     const NMTREEVIEWW *pnmtv = (const NMTREEVIEWW *)pnm;
     if (!hTree || pnm->hwndFrom != hTree)

@@ -7,13 +7,8 @@
 
 #include "registry/model.h"
 
-// Which tree view runs, told at start by ntdll (which exports
-// wine_get_version under Wine); the tests and the benchmark may choose.
-// Wine's keeps its items in one list in the order they came and scans it
-// from the oldest to find or free one: the oldest go first. It also gives
-// every item whose text it must ask for a buffer of 260 characters, so
-// there the tree keeps its own copy of each name; on Windows it asks the
-// model, which holds each name once.
+// Wine's tree view (docs/registry.md), told by ntdll's wine_get_version;
+// the tests and the benchmark may choose.
 extern BOOL bWineTreeView;
 
 double NowMs(void);
