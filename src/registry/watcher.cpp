@@ -60,15 +60,19 @@ static void ReadAgain(LONG nWatch) {
     LeaveCriticalSection(&csWatch);
 }
 
-// From any thread; a part without its request is no part.
+// From any thread; a part without its request is no part. One wake takes
+// the whole inbox: a wake is a trip to Wine's server, and a plan asks for
+// thousands of parts at once.
 static void Tell(const Note &note) {
     EnterCriticalSection(&csWatch);
+    BOOL bFirst = nNotes == 0;
     if ((note.nKind == REQ_PART && !note.pReq) || !Push(&pNotes, &nNotes, &nNotesMax, note)) {
         free(note.pReq);
         bUnlocated = TRUE; // the next change refills the whole tree
     }
     LeaveCriticalSection(&csWatch);
-    SetEvent(hWake);
+    if (bFirst)
+        SetEvent(hWake);
 }
 
 static VOID CALLBACK PartFired(PVOID pContext, BOOLEAN) {
