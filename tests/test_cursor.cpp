@@ -10,16 +10,17 @@
 
 namespace {
 
-typedef HMODULE(WINAPI *LoadLibraryExAProc)(LPCSTR, HANDLE, DWORD);
-LoadLibraryExAProc pRealLoadLibraryExA = NULL;
+typedef HMODULE(WINAPI *LoadLibraryExWProc)(LPCWSTR, HANDLE, DWORD);
+LoadLibraryExWProc pRealLoadLibraryExW = NULL;
 volatile LONG nLibraryLoads = 0;
 
-HMODULE WINAPI CountingLoadLibraryExA(LPCSTR lpszPath, HANDLE hFile, DWORD dwFlags) {
-    size_t nLen = lpszPath ? strlen(lpszPath) : 0;
-    size_t nName = strlen(SZ_RESLIBRARY);
-    if (nLen >= nName && lstrcmpiA(lpszPath + nLen - nName, SZ_RESLIBRARY) == 0)
+HMODULE WINAPI CountingLoadLibraryExW(LPCWSTR lpszPath, HANDLE hFile, DWORD dwFlags) {
+    size_t nLen = lpszPath ? wcslen(lpszPath) : 0;
+    const WCHAR szName[] = L"" SZ_RESLIBRARY;
+    size_t nName = ARRAYSIZE(szName) - 1;
+    if (nLen >= nName && lstrcmpiW(lpszPath + nLen - nName, szName) == 0)
         InterlockedIncrement(&nLibraryLoads);
-    return pRealLoadLibraryExA(lpszPath, hFile, dwFlags);
+    return pRealLoadLibraryExW(lpszPath, hFile, dwFlags);
 }
 
 // GetCursor answers for the calling thread's input queue, so the cursor a
@@ -90,9 +91,9 @@ class Cursor : public ::testing::Test {
         bCursorErrorShown = FALSE;
         nLibraryLoads = 0;
         loads.reset(
-            new ImportPatch("kernel32.dll", "LoadLibraryExA", (void *)CountingLoadLibraryExA));
-        pRealLoadLibraryExA = loads->Original<LoadLibraryExAProc>();
-        ASSERT_NE(pRealLoadLibraryExA, (LoadLibraryExAProc)NULL);
+            new ImportPatch("kernel32.dll", "LoadLibraryExW", (void *)CountingLoadLibraryExW));
+        pRealLoadLibraryExW = loads->Original<LoadLibraryExWProc>();
+        ASSERT_NE(pRealLoadLibraryExW, (LoadLibraryExWProc)NULL);
         SetEnvironmentVariableA(SZ_PLANTED_RAN, NULL);
         ASSERT_NE(StartApp(), (HWND)NULL);
         hAfterHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, NULL, AppThreadId());

@@ -2,26 +2,28 @@
 // the library can be freed at once; the arrow until the copy is held.
 #include "corvane.h"
 
-#include <cstdio>
-
 BOOL bCursorErrorShown = FALSE;
 
 // Only the library beside the program, mapped for its resources alone: one
 // planted in the working directory or on the path is never found, and no
-// code of any library found runs. NULL if the path does not fit.
+// code of any library found runs. The path goes in UTF-16: a folder named
+// outside the code page is found too. NULL if the path does not fit.
 static HMODULE LoadResourceLibrary(void) {
-    char szPath[MAX_PATH * 3 + 1]; // MAX_PATH characters, up to three bytes each in UTF-8
-    DWORD dwLen = GetModuleFileNameA(NULL, szPath, sizeof(szPath));
-    if (dwLen == 0 || dwLen >= sizeof(szPath))
+    WCHAR szPath[MAX_PATH + 1];
+    DWORD dwLen = GetModuleFileNameW(NULL, szPath, ARRAYSIZE(szPath));
+    if (dwLen == 0 || dwLen >= ARRAYSIZE(szPath))
         return NULL; // failed, or cut to fit
-    while (dwLen > 0 && szPath[dwLen - 1] != '\\')
+    while (dwLen > 0 && szPath[dwLen - 1] != L'\\')
         dwLen--;
     if (dwLen == 0)
         return NULL;
-    int nLen = snprintf(szPath + dwLen, sizeof(szPath) - dwLen, "%s", SZ_RESLIBRARY);
-    if (nLen < 0 || (size_t)nLen >= sizeof(szPath) - dwLen)
-        return NULL;
-    return LoadLibraryExA(szPath, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    for (const char *p = SZ_RESLIBRARY; *p; p++) { // ASCII
+        if (dwLen + 1 >= ARRAYSIZE(szPath))
+            return NULL;
+        szPath[dwLen++] = (WCHAR)*p;
+    }
+    szPath[dwLen] = L'\0';
+    return LoadLibraryExW(szPath, NULL, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
 }
 
 LRESULT SetCustomCursor(HWND hWnd, HCURSOR *phCurCursor) {
