@@ -118,11 +118,22 @@ static KeyNode **ppValueKeys; // every key with values, and the current one's na
 static const BYTE **ppValues;
 static size_t nValueKeys, nValueKeysMax, nValueKeysDone, nValuesLeft, nValuesMax;
 
+// In the order the keys went in, each level last first: under Wine the
+// oldest keys then hold the oldest values, and an emptying oldest first finds
+// both near the front of the tree view's list.
 static void AddValueKeys(KeyNode *pKey) {
     if (pKey->nValues && pKey->hItem)
         Push(&ppValueKeys, &nValueKeys, &nValueKeysMax, pKey); // no memory: no values
-    for (KeyNode *pSub = pKey->pFirst; pSub; pSub = pSub->pNext)
-        AddValueKeys(pSub);
+    KeyNode **ppSubs = NULL;
+    size_t nSubs = 0, nMax = 0;
+    BOOL bOk = TRUE;
+    for (KeyNode *pSub = pKey->pFirst; pSub && bOk; pSub = pSub->pNext)
+        bOk = Push(&ppSubs, &nSubs, &nMax, pSub);
+    for (KeyNode *pSub = pKey->pFirst; pSub && !bOk; pSub = pSub->pNext)
+        AddValueKeys(pSub); // no memory: in the model's order
+    while (bOk && nSubs)
+        AddValueKeys(ppSubs[--nSubs]);
+    free(ppSubs);
 }
 
 void BeginValues(void) {
