@@ -8,6 +8,8 @@
 #include "registry/watcher.h"
 #include "registry/writer.h"
 
+#include <cstdlib>
+
 static const double SLICE_MS = 15.0;     // a fill gives the window back this often
 static const DWORD MANY_UPDATE_OPS = 64; // more tree messages than this turn redraw off
 
