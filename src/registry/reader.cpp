@@ -14,8 +14,9 @@ static Batch ring[RING_SLOTS];
 static Batch *pOpen;     // the batch the reader is writing
 static LONG nPut, nTake; // slots written (reader) and taken (window), modulo RING_SLOTS
 static HANDLE hReader, hCancel, hFree, hFull;
-// Read before every name (a wait on the event is a trip to Wine's server);
-// the event wakes a reader waiting for a slot.
+// Set by the window's thread in StopReader, read by the reader before every
+// name (a wait on the event is a trip to Wine's server); the event wakes a
+// reader waiting for a slot.
 static volatile LONG bCancel;
 volatile LONG bSliceQueued = 0;
 // The reader's own; the names are not needed across the recursion.
